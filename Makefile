@@ -1,0 +1,54 @@
+# Emberpress: the two quick-start commands are `make demo` and `make test`.
+# Each target installs the Debian packages it needs (tools/setup-deps.sh) first.
+
+SHELL := /bin/bash
+.DEFAULT_GOAL := help
+
+.PHONY: help demo test bench fuzz install uninstall linux windows format clean
+
+help:
+	@echo "make demo       render the demo phrase through the plug-in; results in out/demo/"
+	@echo "make test       build native and Windows binaries and run every test suite"
+	@echo "make bench      benchmark the engine (native)"
+	@echo "make fuzz       fuzz the state reader open-ended (Ctrl-C to stop)"
+	@echo "make install    install the native LV2 and VST3 bundles into ~/.lv2 and ~/.vst3"
+	@echo "make uninstall  remove them again"
+
+linux:
+	@tools/setup-deps.sh build lv2 bench
+	@tools/build.sh linux
+
+windows:
+	@tools/setup-deps.sh build windows
+	@tools/build.sh windows
+
+demo:
+	@tools/setup-deps.sh build lv2
+	@tools/build.sh linux
+	@tools/demo.sh
+
+test:
+	@tools/run-tests.sh
+
+bench:
+	@tools/setup-deps.sh build lv2 bench
+	@tools/build.sh linux
+	@build/linux/bench/Release/emberpress-bench
+
+fuzz:
+	@tools/setup-deps.sh build fuzz
+	@tools/build.sh fuzz
+	@mkdir -p build/fuzz/corpus
+	@build/fuzz/tests/state/fuzz-state-archive build/fuzz/corpus tests/state/corpus
+
+install: linux
+	@tools/install.sh install
+
+uninstall:
+	@tools/install.sh uninstall
+
+format:
+	@git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build out

@@ -1,0 +1,44 @@
+# Settings and helpers shared by every room of the tree.
+
+find_package(Threads REQUIRED)
+
+set(EMBER_WINDOWS OFF)
+set(EMBER_LINUX OFF)
+if(WIN32)
+    set(EMBER_WINDOWS ON)
+    set(EMBER_PLATFORM_SUFFIX win32)
+else()
+    set(EMBER_LINUX ON)
+    set(EMBER_PLATFORM_SUFFIX posix)
+endif()
+
+# GoogleTest: Debian's packaged library natively; built from Debian's sources for
+# Windows (before our warning flags, which are for our own code).
+if(NOT EMBER_FUZZ)
+    if(EMBER_WINDOWS)
+        set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+        set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+        add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    else()
+        find_package(GTest REQUIRED)
+    endif()
+    include(GoogleTest)
+endif()
+
+# Our own code: warnings on, and strict IEEE single precision everywhere so that the
+# same input gives the same output bits on every build (no contraction into FMA, no
+# fast-math reassociation, SSE2 scalar arithmetic rather than x87).
+add_compile_options(-Wall -Wextra -ffp-contract=off -fno-fast-math -msse2 -mfpmath=sse)
+
+# ember_test(NAME SOURCES... [LIBS ...] [LABELS ...])
+# A GoogleTest executable whose cases CTest discovers when the tests run (under
+# Wine for the Windows build).
+function(ember_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+    add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main Threads::Threads)
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 120
+        PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300 ${T_PROPERTIES})
+endfunction()

@@ -1,0 +1,5 @@
+#include "thread_yield.h"
+
+#include <sched.h>
+
+void thread_yield() { sched_yield(); }

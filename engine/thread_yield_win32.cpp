@@ -1,0 +1,5 @@
+#include "thread_yield.h"
+
+#include <windows.h>
+
+void thread_yield() { SwitchToThread(); }

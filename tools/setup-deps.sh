@@ -1,0 +1,43 @@
+#!/bin/sh
+# Installs the Debian packages a make target needs, only when some are missing.
+# Quiet when everything is present. Usage: tools/setup-deps.sh GROUP...
+#   build    native compilers and build tools, GoogleTest, libsndfile
+#   windows  mingw-w64 cross compiler and Wine
+#   lv2      LV2 headers, the lilv host library and the Debian LV2 hosts/validators
+#   fuzz     clang with the sanitizer and libFuzzer runtimes
+#   bench    Google Benchmark and valgrind
+#   page     Chromium and Node.js for the editor page's tests
+set -e
+
+pkgs_build="build-essential cmake ninja-build pkg-config git googletest libgtest-dev libgmock-dev libsndfile1-dev libpng-dev python3"
+pkgs_windows="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64"
+pkgs_lv2="lv2-dev liblilv-dev lilv-utils lv2file jalv jackd2 sordi"
+pkgs_fuzz="clang libclang-rt-dev"
+pkgs_bench="libbenchmark-dev valgrind"
+pkgs_page="chromium nodejs npm"
+
+want=""
+for group in "$@"; do
+    eval "list=\$pkgs_$group"
+    if [ -z "$list" ]; then
+        echo "setup-deps: unknown group '$group'" >&2
+        exit 2
+    fi
+    want="$want $list"
+done
+
+missing=""
+for p in $want; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    case "$status" in
+    *" installed") ;;
+    *) missing="$missing $p" ;;
+    esac
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+echo "setup-deps: installing$missing"
+# A brand-new machine has empty package lists: refresh them before the first install.
+$sudo apt-get update -qq
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
