@@ -14,7 +14,7 @@ pkgs_windows="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64"
 pkgs_lv2="lv2-dev liblilv-dev lilv-utils lv2file jalv jackd2 sordi"
 pkgs_fuzz="clang libclang-rt-dev"
 pkgs_bench="libbenchmark-dev valgrind"
-pkgs_page="chromium nodejs npm"
+pkgs_page="chromium nodejs"
 
 want=""
 for group in "$@"; do
@@ -25,6 +25,12 @@ for group in "$@"; do
     fi
     want="$want $list"
 done
+
+# A Node.js build from outside Debian carries its own npm (and conflicts with
+# Debian's npm package): ask for npm only when no npm command exists.
+case " $want " in
+*" nodejs "*) command -v npm >/dev/null 2>&1 || want="$want npm" ;;
+esac
 
 missing=""
 for p in $want; do
