@@ -14,11 +14,11 @@
 #include "kv_map.h"
 
 struct state_archive {
-    const char* version;  // "1.0" after a successful load
+    const char* version; // "1.0" after a successful load
     kv_map* info;
     kv_map* parameters;
-    kv_map* extra_inner;  // other members of "dsp.tar"
-    kv_map* extra_outer;  // other members of the outer archive
+    kv_map* extra_inner; // other members of "dsp.tar"
+    kv_map* extra_outer; // other members of the outer archive
 };
 
 // .map records: u32 key length (>= 1), u32 value length, key, value; little-endian.

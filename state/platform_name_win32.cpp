@@ -1,0 +1,3 @@
+#include "plugin_state.h"
+
+const char kPluginPlatform[] = "windows";
