@@ -1,0 +1,187 @@
+#include "engine.h"
+
+#include "kernels.h"
+
+// Taper of the tone potentiometer, read with linear interpolation in steps of 5 %.
+static constexpr float kToneTaper[22] = {
+    0.0f,      0.0742931f, 0.116187f, 0.14277f,  0.180259f, 0.239614f, 0.369825f, 0.595395f,
+    0.757983f, 0.844386f,  0.893214f, 0.919288f, 0.944411f, 0.953084f, 0.957435f, 0.962373f,
+    0.967974f, 0.974329f,  0.981539f, 0.989719f, 1.0f,      1.0f};
+
+constexpr float kInputGain = 4.0f;
+
+static float clamp_keep_nan(float v, float lo, float hi) {
+    if (v < lo) v = lo;
+    if (v > hi) v = hi;
+    return v;
+}
+
+static void init_smoother(Smoother& s) {
+    s.set.cutoff = 3.1830971f; // 50 ms
+    s.set.snap = 0.0f;
+    s.set.snap_mode = 0;
+    s.set.dirty = kDirtyAll;
+    s.target = 1.0f;
+}
+
+static void init_stage_smoothing(SmootherSettings& s) {
+    s.cutoff = 31.830975f; // 5 ms
+    s.snap = 0.001f;
+    s.snap_mode = 0;
+    s.dirty = kDirtyAll;
+}
+
+void engine_init(Engine& e) {
+    e = Engine{};
+    init_stage_smoothing(e.clip.smooth);
+    init_stage_smoothing(e.tone.smooth);
+    e.tone.tone_target = 0.5f;
+    e.tone.cap_scale_target = 1.0f;
+    init_smoother(e.heat_gain);
+    init_smoother(e.mix);
+    init_smoother(e.volume);
+    init_smoother(e.bypass);
+    for (int i = 0; i < kParamCount; ++i) engine_set_param(e, i, kParamDefaults[i]);
+}
+
+void engine_set_sample_rate(Engine& e, float fs) {
+    // Oversample so that the stages run at 176.4 kHz or more, at most 16 times.
+    const float quotient = 176400.0f / fs;
+    int32_t ceiling = trunc_to_int(quotient);
+    if (float(ceiling) != quotient) ++ceiling;
+    int32_t factor = ceiling > kMaxOsFactor ? kMaxOsFactor : ceiling;
+    if (factor < 1) factor = 1; // a rate the hosts never give (0, negative, NaN)
+    e.os_factor = factor;
+
+    if (ceiling > 1) {
+        const float n = float(factor);
+        const float v = (1.2456399f * n - 0.83545053f) * fast_rcp(n - 0.48647094f);
+        resampler_design(e.up, factor, v);
+        resampler_design(e.down, -factor, v);
+    }
+    const float fs_os = float(factor) * fs;
+
+    hp1_design(e.hp_in_a, 7.09f, fs);
+    hp1_design(e.hp_in_b, 15.52f, fs);
+    hp1_design(e.hp_out_a, 3.12f, fs);
+    hp1_design(e.hp_out_b, 1.59f, fs);
+
+    clip_set_rate(e.clip, fs_os);
+    tone_set_rate(e.tone, fs_os);
+    smoother_set_rate(e.heat_gain, fs_os);
+    smoother_set_rate(e.mix, fs);
+    smoother_set_rate(e.volume, fs);
+    smoother_set_rate(e.bypass, fs);
+}
+
+static void reset_smoother(Smoother& s) {
+    // The rate may have changed since the last coefficients: recompute both.
+    s.set.dirty = kDirtyAll;
+    smoother_update_coefs(s);
+    smoother_reset(s);
+}
+
+void engine_reset(Engine& e) {
+    hp1_reset(e.hp_in_a_state);
+    hp1_reset(e.hp_in_b_state);
+    hp1_reset(e.hp_out_a_state);
+    hp1_reset(e.hp_out_b_state);
+    resampler_reset(e.up_state);
+    resampler_reset(e.down_state);
+    clip_reset(e.clip, e.clip_state);
+    tone_reset(e.tone, e.tone_state);
+    reset_smoother(e.heat_gain);
+    reset_smoother(e.mix);
+    reset_smoother(e.volume);
+    reset_smoother(e.bypass);
+}
+
+void engine_set_param(Engine& e, int index, float x) {
+    if (index < 0 || index >= kParamCount) return;
+    e.values[index] = x;
+    switch (index) {
+    case PARAM_DRIVE:
+        // Runs from about 0.079 at 0 to 1, reached near 96.8.
+        e.clip.drive_target =
+            clamp_keep_nan(fast_exp2(0.03318557f * x - 3.166179f) - 0.03214286f, 0.0f, 1.0f);
+        break;
+    case PARAM_TONE: {
+        const float p = x * 0.19999999f; // just below 1/5: 100 reads the last interval
+        int32_t i = trunc_to_int(p);
+        if (i < 0) i = 0; // out-of-range or NaN values must not read outside the table
+        if (i > 20) i = 20;
+        const float f = p - float(i);
+        const float v = kToneTaper[i] + (kToneTaper[i + 1] - kToneTaper[i]) * f;
+        // Keeps both halves of the potentiometer above zero ohms.
+        e.tone.tone_target = clamp_keep_nan(v, 0.001f, 0.999f);
+        break;
+    }
+    case PARAM_HEAT: {
+        const float h = fast_exp2(1.9931569f - 0.039863136f * x); // 10^(0.6 - 0.012 x)
+        e.clip.f1_target = 720.48413f * h;
+        e.clip.f2_target = 5663.6753f * h;
+        e.heat_gain.target = (4.771561e-05f * x - 0.010261261f) * x + 1.393774f;
+        break;
+    }
+    case PARAM_MIX:
+        e.mix.target = fast_exp2(0.0561471f * x - 5.5849624f) - 0.020833334f; // (49^(x/100)-1)/48
+        break;
+    case PARAM_VOLUME: {
+        const float v = 0.01f * x;
+        if (v < 0.001f) {
+            e.volume.target = 0.0f;
+        } else {
+            const float c = v < 0.1f ? 0.01f * fast_rcp(v) + 0.8f : 1.0f - v;
+            e.volume.target = 0.25f * fast_exp2(-1.2f * 3.321928f * c); // 0.25 x 10^(-1.2 c)
+        }
+        break;
+    }
+    case PARAM_BYPASS:
+        e.bypass.target = x >= 0.5f ? 0.0f : 1.0f;
+        break;
+    }
+}
+
+// One oversampled sample through the clipping stage, the heat compensation gain and
+// the tone stage.
+static inline float pass(Engine& e, float x) {
+    clip_update(e.clip, false);
+    clip_coefs(e.clip);
+    const float c = clip_process(e.clip, e.clip_state, x);
+    const float g = smoother_step(e.heat_gain);
+    tone_update(e.tone, false);
+    return tone_process(e.tone, e.tone_state, c * g);
+}
+
+void engine_process(Engine& e, const float* in, float* out, uint32_t n) {
+    Smoother* const smoothers[] = {&e.heat_gain, &e.mix, &e.volume, &e.bypass};
+    for (Smoother* s : smoothers)
+        if (s->set.dirty) smoother_update_coefs(*s);
+
+    const int32_t factor = e.os_factor;
+    for (uint32_t i = 0; i < n; ++i) {
+        const float dry = in[i];
+        const float u = kInputGain * dry;
+        const float w =
+            hp1_step(e.hp_in_b, e.hp_in_b_state, hp1_step(e.hp_in_a, e.hp_in_a_state, u));
+
+        float y;
+        if (factor < 2) {
+            y = pass(e, w);
+        } else {
+            resampler_process(e.up, e.up_state, &w, e.os_buf, 1);
+            for (int32_t j = 0; j < factor; ++j) e.os_buf[j] = pass(e, e.os_buf[j]);
+            resampler_process(e.down, e.down_state, e.os_buf, &y, uint32_t(factor));
+        }
+
+        const float o =
+            hp1_step(e.hp_out_b, e.hp_out_b_state, hp1_step(e.hp_out_a, e.hp_out_a_state, y));
+        const float m = smoother_step(e.mix);
+        const float z = u + m * (o - u);
+        // Makeup gain 0.7621998 + 3.5505533 e^(-2.703428 m): 4.3127531 dry, about 1 wet.
+        const float k = 0.7621998f + 3.5505533f * fast_exp2(m * -2.703428f * 1.442695f);
+        const float vol = smoother_step(e.volume);
+        const float b = smoother_step(e.bypass);
+        out[i] = dry + b * (z * k * vol - dry);
+    }
+}
