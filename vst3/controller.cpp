@@ -1,0 +1,335 @@
+// The edit controller: describes the six parameters to the host, converts between
+// normalized, plain and text values, keeps its own plain copy of every parameter and
+// reads the processor's saved state when the host hands it over. It never talks to the
+// processor directly; values travel through the host.
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <new>
+
+#include "vst3/emberpress_vst3.h"
+
+using namespace vst3;
+
+namespace {
+
+struct Vst3Controller {
+    const IEditControllerVtbl* edit; // also FUnknown and IPluginBase
+    const IMidiMappingVtbl* midi;
+    const IConnectionPointVtbl* connection;
+    std::atomic<int32_t> ref_count;
+    FUnknown* host_context; // no reference held
+    double plain_values[kParamCount];
+    IComponentHandler* handler; // one reference held
+};
+
+template <class I>
+Vst3Controller* self_of(I* iface, size_t offset) {
+    return reinterpret_cast<Vst3Controller*>(reinterpret_cast<char*>(iface) - offset);
+}
+Vst3Controller* self(IEditController* i) {
+    return self_of(i, offsetof(Vst3Controller, edit));
+}
+Vst3Controller* self(IMidiMapping* i) {
+    return self_of(i, offsetof(Vst3Controller, midi));
+}
+Vst3Controller* self(IConnectionPoint* i) {
+    return self_of(i, offsetof(Vst3Controller, connection));
+}
+
+// --- FUnknown ----------------------------------------------------------------------
+
+uint32_t add_ref(IEditController* i) {
+    return uint32_t(self(i)->ref_count.fetch_add(1) + 1);
+}
+
+uint32_t release(IEditController* i) {
+    Vst3Controller* c = self(i);
+    const int32_t count = c->ref_count.fetch_sub(1) - 1;
+    if (count == 0) {
+        if (c->handler) c->handler->vtbl->unknown.release(c->handler);
+        delete c;
+    }
+    return uint32_t(count);
+}
+
+tresult query_interface(IEditController* i, const char* iid, void** obj) {
+    if (!obj) return kInvalidArgument;
+    Vst3Controller* c = self(i);
+    void* found = nullptr;
+    if (iid) {
+        if (uid_equal(iid, kFUnknownIid) || uid_equal(iid, kIPluginBaseIid) ||
+            uid_equal(iid, kIEditControllerIid))
+            found = &c->edit;
+        else if (uid_equal(iid, kIMidiMappingIid))
+            found = &c->midi;
+        else if (uid_equal(iid, kIConnectionPointIid))
+            found = &c->connection;
+    }
+    *obj = found;
+    if (!found) return kNoInterface;
+    add_ref(i);
+    return kResultOk;
+}
+
+template <class I>
+IEditController* primary(I* i) {
+    return reinterpret_cast<IEditController*>(&self(i)->edit);
+}
+template <class I>
+tresult forward_query(I* i, const char* iid, void** obj) {
+    return query_interface(primary(i), iid, obj);
+}
+template <class I>
+uint32_t forward_add_ref(I* i) {
+    return add_ref(primary(i));
+}
+template <class I>
+uint32_t forward_release(I* i) {
+    return release(primary(i));
+}
+
+// --- Values ------------------------------------------------------------------------
+
+// A host value about to be stored: the toggle rounds at 0.5, then the range clamps.
+double stored_plain(int index, double plain) {
+    return param_store_plain(index, plain);
+}
+
+int index_of(ParamID id) {
+    return param_index_from_vst3_id(id);
+}
+
+// A UTF-16 text of at most 127 characters and its terminator.
+struct TextOut {
+    char16* at;
+    int used = 0;
+    void put(char ch) {
+        if (used < 127) at[used++] = char16(ch);
+        at[used] = 0;
+    }
+    void put(const char* text) {
+        while (*text) put(*text++);
+    }
+};
+
+// The plain value with two decimals, every digit truncated (28.999... shows 28.99).
+void write_plain(TextOut& out, double d) {
+    if (std::isnan(d)) return out.put("nan");
+    if (std::isinf(d)) return out.put(d < 0 ? "-inf" : "inf");
+    // Past 15 integer digits the digits say nothing and would not fit the text.
+    if (std::fabs(d) >= 1e15) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2e", d);
+        return out.put(text);
+    }
+    auto digit_of = [](double x) {
+        const int digit = int(x);
+        return digit < 0 ? 0 : digit > 9 ? 9 : digit;
+    };
+    if (d < 0) {
+        out.put('-');
+        d = -d;
+    }
+    if (d < 1) {
+        out.put('0');
+    } else {
+        double f = 1;
+        while (d >= f) f *= 10;
+        f *= 0.1;
+        while (f >= 1) {
+            const int digit = digit_of(d / f);
+            out.put(char('0' + digit));
+            d -= digit * f;
+            f *= 0.1;
+        }
+    }
+    out.put('.');
+    int digit = digit_of(d / 0.1);
+    out.put(char('0' + digit));
+    d -= digit * 0.1;
+    digit = digit_of(d / 0.010000000000000002);
+    out.put(char('0' + digit));
+}
+
+// --- IEditController ---------------------------------------------------------------
+
+tresult initialize(IEditController* i, FUnknown* context) {
+    Vst3Controller* c = self(i);
+    if (c->host_context) return kResultFalse;
+    c->host_context = context;
+    for (int k = 0; k < kParamCount; ++k) c->plain_values[k] = kParams[k].def;
+    return kResultOk;
+}
+
+tresult terminate(IEditController* i) {
+    self(i)->host_context = nullptr;
+    return kResultOk;
+}
+
+tresult set_component_state(IEditController* i, IBStream* stream) {
+    float stored[kParamCount];
+    if (!vst3_read_state(stream, stored)) return kResultFalse;
+    Vst3Controller* c = self(i);
+    for (int k = 0; k < kParamCount; ++k) c->plain_values[k] = stored_plain(k, stored[k]);
+    return kResultOk;
+}
+
+// The controller has no state of its own.
+tresult set_state(IEditController*, IBStream*) {
+    return kNotImplemented;
+}
+tresult get_state(IEditController*, IBStream*) {
+    return kNotImplemented;
+}
+
+int32_t get_parameter_count(IEditController*) {
+    return kParamCount;
+}
+
+void put_text(String128& dst, const char* src) {
+    size_t n = 0;
+    for (; src[n] && n < 127; ++n) dst[n] = char16(src[n]);
+    dst[n] = 0;
+}
+
+tresult get_parameter_info(IEditController*, int32_t index, ParameterInfo* info) {
+    if (uint32_t(index) >= uint32_t(kParamCount)) return kResultFalse;
+    if (!info) return kInvalidArgument;
+    const ParamInfo& row = kParams[index];
+    *info = ParameterInfo{};
+    info->id = row.vst3_id;
+    put_text(info->title, row.title);
+    put_text(info->shortTitle, row.title);
+    put_text(info->units, row.units);
+    info->stepCount = row.step_count;
+    info->defaultNormalizedValue = param_to_normalized(index, row.def);
+    info->unitId = kRootUnitId;
+    info->flags = row.vst3_flags;
+    return kResultOk;
+}
+
+tresult get_param_string_by_value(IEditController*, ParamID id, ParamValue value, char16* string) {
+    const int index = index_of(id);
+    if (index < 0) return kResultFalse;
+    if (!string) return kInvalidArgument;
+    TextOut out{string};
+    out.at[0] = 0;
+    write_plain(out, param_to_plain(index, value));
+    return kResultOk;
+}
+
+// Leading digits only: "50.75" reads as 50, "100%" as 100, "abc" as 0.
+tresult get_param_value_by_string(IEditController*, ParamID id, char16* string,
+                                  ParamValue* normalized) {
+    const int index = index_of(id);
+    if (index < 0) return kResultFalse;
+    if (!string || !normalized) return kInvalidArgument;
+    const char16* s = string;
+    const bool negative = *s == u'-';
+    if (negative) ++s;
+    double value = 0;
+    for (; *s >= u'0' && *s <= u'9'; ++s) value = value * 10 + double(*s - u'0');
+    *normalized = param_to_normalized(index, negative ? -value : value);
+    return kResultOk;
+}
+
+// An unknown identifier has no range: the value comes back as it went in.
+ParamValue normalized_param_to_plain(IEditController*, ParamID id, ParamValue value) {
+    const int index = index_of(id);
+    return index < 0 ? value : param_to_plain(index, value);
+}
+
+ParamValue plain_param_to_normalized(IEditController*, ParamID id, ParamValue plain) {
+    const int index = index_of(id);
+    return index < 0 ? plain : param_to_normalized(index, plain);
+}
+
+ParamValue get_param_normalized(IEditController* i, ParamID id) {
+    const int index = index_of(id);
+    return index < 0 ? 0.0 : param_to_normalized(index, self(i)->plain_values[index]);
+}
+
+tresult set_param_normalized(IEditController* i, ParamID id, ParamValue value) {
+    const int index = index_of(id);
+    if (index < 0) return kResultFalse;
+    // A non-finite value has no place in the range; the processor ignores it too.
+    if (!std::isfinite(value)) return kInvalidArgument;
+    self(i)->plain_values[index] = stored_plain(index, param_to_plain(index, value));
+    return kResultOk;
+}
+
+tresult set_component_handler(IEditController* i, IComponentHandler* handler) {
+    Vst3Controller* c = self(i);
+    if (handler == c->handler) return kResultOk;
+    if (handler) handler->vtbl->unknown.addRef(handler);
+    if (c->handler) c->handler->vtbl->unknown.release(c->handler);
+    c->handler = handler;
+    return kResultOk;
+}
+
+// The editor is not part of this module yet.
+IPlugView* create_view(IEditController*, FIDString) {
+    return nullptr;
+}
+
+constexpr IEditControllerVtbl kEditVtbl = {
+    {query_interface, add_ref, release},
+    initialize,
+    terminate,
+    set_component_state,
+    set_state,
+    get_state,
+    get_parameter_count,
+    get_parameter_info,
+    get_param_string_by_value,
+    get_param_value_by_string,
+    normalized_param_to_plain,
+    plain_param_to_normalized,
+    get_param_normalized,
+    set_param_normalized,
+    set_component_handler,
+    create_view,
+};
+
+// --- IMidiMapping and IConnectionPoint ---------------------------------------------
+
+tresult get_midi_controller_assignment(IMidiMapping*, int32_t, int16_t, CtrlNumber, ParamID*) {
+    return kInvalidArgument;
+}
+
+constexpr IMidiMappingVtbl kMidiVtbl = {
+    {forward_query<IMidiMapping>, forward_add_ref<IMidiMapping>, forward_release<IMidiMapping>},
+    get_midi_controller_assignment,
+};
+
+tresult connect(IConnectionPoint*, IConnectionPoint* other) {
+    return other ? kResultOk : kInvalidArgument;
+}
+tresult disconnect(IConnectionPoint*, IConnectionPoint*) {
+    return kResultOk;
+}
+tresult notify(IConnectionPoint*, IMessage*) {
+    return kResultOk;
+}
+
+constexpr IConnectionPointVtbl kConnectionVtbl = {
+    {forward_query<IConnectionPoint>, forward_add_ref<IConnectionPoint>,
+     forward_release<IConnectionPoint>},
+    connect,
+    disconnect,
+    notify,
+};
+
+} // namespace
+
+IEditController* vst3_controller_new() {
+    Vst3Controller* c = new (std::nothrow) Vst3Controller{};
+    if (!c) return nullptr;
+    c->edit = &kEditVtbl;
+    c->midi = &kMidiVtbl;
+    c->connection = &kConnectionVtbl;
+    c->ref_count.store(1);
+    return reinterpret_cast<IEditController*>(&c->edit);
+}

@@ -1,0 +1,35 @@
+// The VST3 module of Emberpress: the factory (factory.cpp), the audio processor
+// (processor.cpp), the edit controller (controller.cpp) and the module entry with its
+// folder paths (module_win32.cpp / module_posix.cpp). The host reaches all of it through
+// the one export, GetPluginFactory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/params.h"
+#include "vst3/vst3_abi.h"
+
+inline constexpr vst3::Uid kProcessorClassId =
+    vst3::make_uid(0x66AD22C7, 0xC20E462C, 0xB29447BB, 0xA4505C82);
+inline constexpr vst3::Uid kControllerClassId =
+    vst3::make_uid(0x0301513B, 0x7A934919, 0xB64CA7F5, 0x703CCE54);
+
+// The static factory that GetPluginFactory hands out.
+vst3::IPluginFactory3* vst3_factory();
+
+// New objects with one reference, uninitialised in the VST3 sense; null when out of memory.
+vst3::IComponent* vst3_processor_new();
+vst3::IEditController* vst3_controller_new();
+
+// The module's folder (no trailing separator) and the bundle's Contents/Resources
+// folder beside it, made at module load; null before that.
+const char* vst3_module_folder();
+const char* vst3_resources_folder();
+
+// Saved state through a host stream (state_io.cpp). Reading takes the whole stream
+// from its absolute start and checks it; the six values come back as stored, and
+// nothing is written on failure.
+bool vst3_read_state(vst3::IBStream* stream, float values[kParamCount]);
+// Writes the bytes from the stream's position in chunks; false on a short write.
+bool vst3_write_bytes(vst3::IBStream* stream, const uint8_t* bytes, size_t len);
