@@ -1,0 +1,59 @@
+#!/bin/sh
+# make demo: synthesises a guitar-like phrase, renders it at three contrasting settings
+# with emberpress-render, plots the engine's transfer curves and a spectrum, and, once
+# the LV2 bundle is built, renders the phrase through the plug-in in a real host
+# (lv2apply) and checks that both agree sample for sample.
+# Usage: tools/demo.sh [BUILD_DIR]   (default build/linux, built by `make demo`)
+set -e
+cd "$(dirname "$0")/.."
+build=${1:-build/linux}
+render=$build/tools/render/Release/emberpress-render
+demo=$build/tools/demo/Release/emberpress-demo
+bundles=$build/lv2/Release
+uri=https://fernwood.audio/plugins/emberpress
+out=out/demo
+
+for tool in "$render" "$demo"; do
+    [ -x "$tool" ] || { echo "demo: $tool is missing; build first (make demo)" >&2; exit 1; }
+done
+mkdir -p "$out"
+rm -f "$out"/*.wav "$out"/*.svg
+
+# name drive tone heat mix volume
+presets="edge 15 60 40 100 100
+crunch 55 55 60 100 100
+fuzz 100 20 90 100 115"
+
+"$demo" phrase "$out/phrase.wav"
+echo "$presets" | while read -r name drive tone heat mix volume; do
+    "$render" "$out/phrase.wav" "$out/$name.wav" --drive "$drive" --tone "$tone" \
+        --heat "$heat" --mix "$mix" --volume "$volume"
+done
+"$demo" plot "$out/curves.svg"
+
+# The same renders through the LV2 plug-in, hosted by lv2apply.
+agree=yes
+if [ -f "$bundles/fernwood-emberpress.lv2/manifest.ttl" ] && command -v lv2apply >/dev/null; then
+    echo "$presets" | {
+        status=0
+        while read -r name drive tone heat mix volume; do
+            LV2_PATH="$PWD/$bundles" lv2apply -i "$out/phrase.wav" -o "$out/$name-lv2.wav" \
+                -c drive "$drive" -c tone "$tone" -c heat "$heat" -c mix "$mix" \
+                -c volume "$volume" -c enabled 1 "$uri"
+            printf 'lv2apply and emberpress-render, %s: ' "$name"
+            "$demo" compare "$out/$name.wav" "$out/$name-lv2.wav" || status=1
+        done
+        exit $status
+    } || agree=no
+else
+    echo "(the LV2 bundle is not built: rendered with emberpress-render only)"
+fi
+
+echo "demo files:"
+for f in "$out"/*.wav "$out"/*.svg; do
+    echo "  $PWD/$f"
+done
+if [ "$agree" = no ]; then
+    echo "demo: the plug-in in lv2apply and emberpress-render disagree (see above)" >&2
+    exit 1
+fi
