@@ -1,7 +1,7 @@
 // The news strip, fed by the per-user news store through "kestrelV1" commands.
 //
 // Records in the store are an 8-character version tag, a space, then either a
-// JSON object or plain text:
+// JSON object (a body that starts with "{" or "[" must be one) or plain text:
 //   news:   "a1b2c3d4 {"title": "New preset pack", "text": "Forty tones from the road."}"
 //   latest: "e5f6a7b8 {"dismissed": "a1b2c3d4"}"  (this product's own record)
 // The strip shows the news unless the latest record says the user dismissed
@@ -20,7 +20,7 @@
     if (typeof content !== "string" || !/^\S{8} /.test(content)) return null;
     const tag = content.slice(0, 8);
     const body = content.slice(9).trim();
-    if (!body.startsWith("{")) return { tag: tag, fields: { text: body } };
+    if (!/^[{[]/.test(body)) return { tag: tag, fields: { text: body } };
     try {
       const fields = JSON.parse(body);
       if (fields === null || typeof fields !== "object" || Array.isArray(fields)) return null;
