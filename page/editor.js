@@ -170,7 +170,8 @@
         if (drag) return;
         const notches = event.deltaMode === 1 ? event.deltaY / 3 : event.deltaMode === 2 ? event.deltaY * 10 : event.deltaY / 100;
         wheelRest -= notches * WHEEL_STEP;
-        const step = Math.trunc(wheelRest * RESOLUTION) / RESOLUTION;
+        // Whole tenths only; toFixed drops binary noise such as 2.9999999999999996.
+        const step = Math.trunc(Number((wheelRest * RESOLUTION).toFixed(6))) / RESOLUTION;
         if (step === 0) return;
         wheelRest -= step;
         changeOnce(index, onGrid(values[index] + step));
