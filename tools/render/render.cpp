@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,20 @@ void remove_temp_and_reraise(int sig) {
     std::raise(sig);
 }
 
+// The signals that remove the temporary file. They are held back while the file
+// comes into being or is renamed, so that the handler never misses a file that exists
+// nor removes one that has already become OUT.wav.
+struct HoldCleanupSignals {
+    sigset_t saved;
+    HoldCleanupSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, sig);
+        sigprocmask(SIG_BLOCK, &held, &saved);
+    }
+    ~HoldCleanupSignals() { sigprocmask(SIG_SETMASK, &saved, nullptr); }
+};
+
 // Creates ".NAME.XXXXXX" beside out_path, readable like a freshly created file.
 int create_temp_beside(const char* out_path) {
     std::string dir = ".", base = out_path;
@@ -198,6 +213,7 @@ int create_temp_beside(const char* out_path) {
         errno = EINVAL;
         return -1;
     }
+    HoldCleanupSignals hold;
     std::memcpy(g_temp_path, temp.c_str(), temp.size() + 1);
     const int fd = mkstemp(g_temp_path);
     if (fd < 0) return -1;
@@ -355,6 +371,7 @@ int render(const Options& opt) {
         } else {
             const int fd_closed = close(fd);
             fd = -1;
+            HoldCleanupSignals hold;
             if (fd_closed != 0 || rename(g_temp_path, opt.out_path) != 0) {
                 reason = std::strerror(errno);
             } else {
