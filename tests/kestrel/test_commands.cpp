@@ -1,0 +1,286 @@
+// The page's commands through kestrel_handle_message, against real files in a test
+// store folder: every reply text, what lands on disk, and the refusals.
+#include <windows.h>
+
+#include "recording_editor.h"
+#include "sandbox.h"
+
+using Replies = std::vector<std::string>;
+
+class Commands : public SandboxTest {};
+
+TEST_F(Commands, InitOnEmptyStoreOnlySaysDoneAndCreatesNothing) {
+    EXPECT_EQ(run("kestrelV1 init emberpress"), Replies{"kestrelV1 initDone "});
+    EXPECT_FALSE(fs::exists(store));
+}
+
+TEST_F(Commands, InitRepliesForTheFilesThatExistInOrder) {
+    EXPECT_EQ(run("kestrelV1 newSid sid-1"), Replies{});
+    EXPECT_EQ(run("kestrelV1 init emberpress"),
+              (Replies{"kestrelV1 initSid sid-1", "kestrelV1 initDone "}));
+
+    EXPECT_EQ(run("kestrelV1 syncNewsForce 00000001 news"), Replies{});
+    EXPECT_EQ(run("kestrelV1 syncLatestForce emberpress 00000007 latest"), Replies{});
+    EXPECT_EQ(run("kestrelV1 init emberpress"),
+              (Replies{"kestrelV1 initSid sid-1", "kestrelV1 initNews 00000001 news",
+                       "kestrelV1 initLatest 00000007 latest", "kestrelV1 initDone "}));
+
+    // Latest records are per product.
+    EXPECT_EQ(run("kestrelV1 init other"),
+              (Replies{"kestrelV1 initSid sid-1", "kestrelV1 initNews 00000001 news",
+                       "kestrelV1 initDone "}));
+    EXPECT_EQ(read_bytes(store / "emberpress" / "latest"), "00000007 latest");
+}
+
+TEST_F(Commands, EmptyFilesExistAndReplyWithEmptyContent) {
+    write_bytes(store / "kestrel-news", "");
+    EXPECT_EQ(run("kestrelV1 init p"), (Replies{"kestrelV1 initNews ", "kestrelV1 initDone "}));
+    EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews "});
+}
+
+TEST_F(Commands, GetNewsRepliesWithTheNewsAndIgnoresItsArgument) {
+    EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews "});
+    write_bytes(store / "kestrel-news", "00000003 hello");
+    EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews 00000003 hello"});
+    EXPECT_EQ(run("kestrelV1 getNews anything at all"),
+              Replies{"kestrelV1 getNews 00000003 hello"});
+}
+
+TEST_F(Commands, PlainWritesReplaceTheWholeFile) {
+    run("kestrelV1 newSid a-long-first-identifier");
+    run("kestrelV1 newSid short");
+    EXPECT_EQ(read_bytes(store / "kestrel-system"), "short");
+
+    run("kestrelV1 syncNewsForce 00000001 a long first record");
+    run("kestrelV1 syncNewsForce 00000002 b");
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000002 b");
+
+    run("kestrelV1 syncLatestForce p 00000001 a long first record");
+    run("kestrelV1 syncLatestForce p 00000002 b");
+    EXPECT_EQ(read_bytes(store / "p" / "latest"), "00000002 b");
+
+    // The content is everything after the product's space, spaces included.
+    run("kestrelV1 syncLatestForce p  two  spaces ");
+    EXPECT_EQ(read_bytes(store / "p" / "latest"), " two  spaces ");
+}
+
+TEST_F(Commands, LineBreaksAreStoredAsCrLfAndReadBackAsLf) {
+    run("kestrelV1 newSid s\n1\n");
+    run("kestrelV1 syncNewsForce 0000000\nA\nB\n");
+    run("kestrelV1 syncLatestForce p x\ny");
+    EXPECT_EQ(read_bytes(store / "kestrel-system"), "s\r\n1\r\n");
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "0000000\r\nA\r\nB\r\n");
+    EXPECT_EQ(read_bytes(store / "p" / "latest"), "x\r\ny");
+    EXPECT_EQ(run("kestrelV1 init p"),
+              (Replies{"kestrelV1 initSid s\n1\n", "kestrelV1 initNews 0000000\nA\nB\n",
+                       "kestrelV1 initLatest x\ny", "kestrelV1 initDone "}));
+
+    // The tag is compared as read back, so a tag holding a line feed still matches,
+    // and a swapped record with line breaks is stored the same way.
+    EXPECT_EQ(run("kestrelV1 syncNews 0000000\n 00000001\nC"), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000001\r\nC");
+    EXPECT_EQ(run("kestrelV1 syncNews 0000000\n 00000002"),
+              Replies{"kestrelV1 syncNewsConflict 00000001\nC"});
+}
+
+TEST_F(Commands, SyncWithMinusCreatesTheFileOnceThenConflicts) {
+    EXPECT_EQ(run("kestrelV1 syncNews - 00000001 first"), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000001 first");
+    EXPECT_EQ(run("kestrelV1 syncNews - 00000001 second"),
+              Replies{"kestrelV1 syncNewsConflict 00000001 first"});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000001 first");
+
+    // The separator is not examined, and an empty file counts as missing.
+    write_bytes(store / "kestrel-news", "");
+    EXPECT_EQ(run("kestrelV1 syncNews -_00000005 x"), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000005 x");
+}
+
+TEST_F(Commands, SyncWithMatchingTagReplacesTheWholeFile) {
+    write_bytes(store / "kestrel-news", "00000001 a much longer old record\r\nline two");
+    EXPECT_EQ(run("kestrelV1 syncNews 00000001 00000002 new"), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000002 new");
+
+    // Only the first 8 bytes are the tag; the rest of the file does not matter.
+    EXPECT_EQ(run("kestrelV1 syncNews 00000002 00000003"), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000003");
+}
+
+TEST_F(Commands, SyncWithOtherTagLeavesTheFileAndRepliesWithIt) {
+    const std::string record = "00000004 current\r\nrecord";
+    struct Case {
+        const char* payload;
+        const char* why;
+    } cases[] = {
+        {"00000003 00000004 mine", "older tag"},
+        {"0000000x 00000004 mine", "last byte differs"},
+        {"x0000004 00000004 mine", "first byte differs"},
+        {"- 00000004 mine", "minus against a non-empty file"},
+    };
+    write_bytes(store / "kestrel-news", record);
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(std::string("kestrelV1 syncNews ") + c.payload),
+                  Replies{"kestrelV1 syncNewsConflict 00000004 current\nrecord"})
+            << c.why;
+        EXPECT_EQ(read_bytes(store / "kestrel-news"), record) << c.why;
+    }
+}
+
+TEST_F(Commands, SyncAgainstFileShorterThanTagConflicts) {
+    write_bytes(store / "kestrel-news", "0000");
+    EXPECT_EQ(run("kestrelV1 syncNews 0000 xyz 00000001"),
+              Replies{"kestrelV1 syncNewsConflict 0000"});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "0000");
+}
+
+TEST_F(Commands, SyncWithTagOnMissingFileWritesIt) {
+    EXPECT_EQ(run("kestrelV1 syncNews 00000009 00000010 fresh"), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000010 fresh");
+}
+
+TEST_F(Commands, SyncComparesTagBytesOfAnyValue) {
+    write_bytes(store / "kestrel-news", "\xc3\xa9\xc3\xa9\xff\x80zz rest");
+    EXPECT_EQ(run("kestrelV1 syncNews \xc3\xa9\xc3\xa9\xff\x80zz new"), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "new");
+    write_bytes(store / "kestrel-news", "\xc3\xa9\xc3\xa9\xff\x80zz rest");
+    EXPECT_EQ(run("kestrelV1 syncNews \xc3\xa9\xc3\xa9\xff\x81zz new"),
+              Replies{"kestrelV1 syncNewsConflict \xc3\xa9\xc3\xa9\xff\x80zz rest"});
+}
+
+TEST_F(Commands, SyncLatestIsPerProductWithItsOwnConflictWord) {
+    EXPECT_EQ(run("kestrelV1 syncLatest alpha - 00000001 a"), Replies{});
+    EXPECT_EQ(run("kestrelV1 syncLatest beta - 00000001 b"), Replies{});
+    EXPECT_EQ(run("kestrelV1 syncLatest alpha 00000001 00000002 a2"), Replies{});
+    EXPECT_EQ(run("kestrelV1 syncLatest beta 00000002 00000003 b3"),
+              Replies{"kestrelV1 syncLatestConflict 00000001 b"});
+    EXPECT_EQ(read_bytes(store / "alpha" / "latest"), "00000002 a2");
+    EXPECT_EQ(read_bytes(store / "beta" / "latest"), "00000001 b");
+    EXPECT_FALSE(fs::exists(store / "kestrel-news"));
+}
+
+TEST_F(Commands, ProductNamesThatAreOneFolderAreAccepted) {
+    const char* names[] = {"a.b", ".p", "..p", "prod\xc3\xa9", "-", "9"};
+    for (const char* name : names) {
+        std::string n = name;
+        EXPECT_EQ(run("kestrelV1 syncLatestForce " + n + " v-" + n), Replies{}) << name;
+        EXPECT_EQ(read_bytes(store / widen(n) / "latest"), "v-" + n) << name;
+        EXPECT_EQ(run("kestrelV1 init " + n),
+                  (Replies{"kestrelV1 initLatest v-" + n, "kestrelV1 initDone "}))
+            << name;
+    }
+}
+
+TEST_F(Commands, TextsThatAreNoCommandAreIgnored) {
+    write_bytes(store / "kestrel-news", "00000001 news");
+    Tree before = snapshot(root);
+    const char* texts[] = {
+        "",
+        "kestrelV1",
+        "kestrelV1 ",
+        "kestrelV1 init", // no space after the command word
+        "kestrelV1 getNews",
+        "kestrelV1 syncNews",
+        "kestrelV2 init p",
+        "kestrelv1 init p",
+        " kestrelV1 init p",
+        "kestrelV1 unknown x",
+        "kestrelV1  init p",
+    };
+    for (const char* text : texts) EXPECT_EQ(run(text), Replies{}) << '"' << text << '"';
+    EXPECT_EQ(snapshot(root), before);
+}
+
+// Every text here must be refused: no reply, and nothing in the whole test folder
+// (inside or outside the store) created, removed or changed.
+class Refused : public SandboxTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(Refused, DoesNothingAndSendsNothing) {
+    // Records inside the store, and one outside it that "..\..\outside" would reach.
+    write_bytes(store / "kestrel-news", "00000001 news");
+    write_bytes(store / "kestrel-system", "sid");
+    write_bytes(store / "p" / "latest", "00000001 latest");
+    write_bytes(root / "outside" / "latest", "00000001 not the store's");
+    Tree before = snapshot(root);
+
+    EXPECT_EQ(run(GetParam()), Replies{});
+    EXPECT_EQ(snapshot(root), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadProductNames, Refused,
+    testing::Values(
+        // init: the whole rest is the name
+        "kestrelV1 init ", "kestrelV1 init .", "kestrelV1 init ..",
+        "kestrelV1 init ..\\..\\outside", "kestrelV1 init ../../outside", "kestrelV1 init p\\",
+        "kestrelV1 init p/x", "kestrelV1 init C:", "kestrelV1 init p:stream",
+        "kestrelV1 init p\x01", "kestrelV1 init p\tq", "kestrelV1 init p\x7f", "kestrelV1 init ...",
+        "kestrelV1 init p.", "kestrelV1 init p ",
+        // sync: the name ends at the first space
+        "kestrelV1 syncLatest  - 00000001 x", "kestrelV1 syncLatest . - 00000001 x",
+        "kestrelV1 syncLatest .. - 00000001 x",
+        "kestrelV1 syncLatest ..\\..\\outside 00000001 00000002 x",
+        "kestrelV1 syncLatest ../../outside - 00000002 x",
+        "kestrelV1 syncLatest Z:\\elsewhere - 00000002 x",
+        "kestrelV1 syncLatest p:stream - 00000002 x", "kestrelV1 syncLatest p\nq - 00000002 x",
+        // force: likewise
+        "kestrelV1 syncLatestForce  x", "kestrelV1 syncLatestForce . x",
+        "kestrelV1 syncLatestForce .. x", "kestrelV1 syncLatestForce ..\\..\\outside x",
+        "kestrelV1 syncLatestForce ../../outside x", "kestrelV1 syncLatestForce C:x x",
+        "kestrelV1 syncLatestForce \\\\server\\share x", "kestrelV1 syncLatestForce p\rq x",
+        "kestrelV1 syncLatestForce ... x", "kestrelV1 syncLatestForce p. x",
+        "kestrelV1 syncLatest p.. - 00000002 x"));
+
+INSTANTIATE_TEST_SUITE_P(MissingProductSpace, Refused,
+                         testing::Values("kestrelV1 syncLatest p", "kestrelV1 syncLatest p-",
+                                         "kestrelV1 syncLatestForce p",
+                                         "kestrelV1 syncLatestForce ..\\..\\outside"));
+
+INSTANTIATE_TEST_SUITE_P(
+    ShortPayloads, Refused,
+    testing::Values("kestrelV1 syncNews ", "kestrelV1 syncNews -", "kestrelV1 syncNews 0000000",
+                    "kestrelV1 syncNews 00000001", "kestrelV1 syncLatest p ",
+                    "kestrelV1 syncLatest p -", "kestrelV1 syncLatest p 00000001",
+                    "kestrelV1 syncLatest q -", "kestrelV1 syncLatest q 0000"));
+
+// The shortest complete payloads are accepted (the swap with nothing after the
+// separator writes an empty record).
+TEST_F(Commands, ShortestCompletePayloadsAreAccepted) {
+    EXPECT_EQ(run("kestrelV1 syncNews - "), Replies{});
+    EXPECT_TRUE(fs::exists(store / "kestrel-news"));
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "");
+    write_bytes(store / "kestrel-news", "00000001");
+    EXPECT_EQ(run("kestrelV1 syncNews 00000001 "), Replies{});
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), "");
+}
+
+// Without APPDATA there is no store: reads find nothing, writes do nothing, and
+// nothing is created anywhere (the working folder is the test folder).
+TEST_F(Commands, WithoutAppdataReadsAreMissingAndWritesDoNothing) {
+    SetEnvironmentVariableW(L"APPDATA", nullptr);
+    SetCurrentDirectoryW(root.wstring().c_str());
+    Tree before = snapshot(root);
+    EXPECT_EQ(run("kestrelV1 init p"), Replies{"kestrelV1 initDone "});
+    EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews "});
+    for (const char* text :
+         {"kestrelV1 newSid s", "kestrelV1 syncNews - 00000001", "kestrelV1 syncLatest p - x",
+          "kestrelV1 syncNewsForce x", "kestrelV1 syncLatestForce p x"})
+        EXPECT_EQ(run(text), Replies{}) << text;
+    EXPECT_EQ(snapshot(root), before);
+
+    SetEnvironmentVariableW(L"APPDATA", L"");
+    EXPECT_EQ(run("kestrelV1 syncNewsForce x"), Replies{});
+    EXPECT_EQ(run("kestrelV1 init p"), Replies{"kestrelV1 initDone "});
+    EXPECT_EQ(snapshot(root), before);
+    SetCurrentDirectoryW(executable_folder().wstring().c_str());
+}
+
+// A product name that is not UTF-8 cannot be named: init reads it as missing, the
+// writes do nothing.
+TEST_F(Commands, ProductNameThatIsNotUtf8ReadsAsMissing) {
+    run("kestrelV1 newSid s");
+    Tree before = snapshot(root);
+    EXPECT_EQ(run("kestrelV1 init p\xff"), (Replies{"kestrelV1 initSid s", "kestrelV1 initDone "}));
+    EXPECT_EQ(run("kestrelV1 syncLatestForce p\xc3 x"), Replies{});
+    EXPECT_EQ(run("kestrelV1 syncLatest p\xc3 - x"), Replies{});
+    EXPECT_EQ(snapshot(root), before);
+}
