@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -480,7 +481,11 @@ std::string render_on_terminal(std::vector<std::string> args) {
     }
     std::string text;
     char buf[4096];
-    for (;;) { // reads until the child's side closes (EIO)
+    // Reads until the child's side closes (EIO), for at most a minute.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 100) == 0) continue;
         const ssize_t n = read(master, buf, sizeof buf);
         if (n <= 0) break;
         text.append(buf, static_cast<size_t>(n));
