@@ -32,18 +32,12 @@ TEST_F(Commands, InitRepliesForTheFilesThatExistInOrder) {
     EXPECT_EQ(read_bytes(store / "emberpress" / "latest"), "00000007 latest");
 }
 
-TEST_F(Commands, EmptyFilesExistAndReplyWithEmptyContent) {
-    write_bytes(store / "kestrel-news", "");
-    EXPECT_EQ(run("kestrelV1 init p"), (Replies{"kestrelV1 initNews ", "kestrelV1 initDone "}));
-    EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews "});
-}
-
 TEST_F(Commands, GetNewsRepliesWithTheNewsAndIgnoresItsArgument) {
     EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews "});
+    write_bytes(store / "kestrel-news", ""); // exists, so init reports it
+    EXPECT_EQ(run("kestrelV1 init p"), (Replies{"kestrelV1 initNews ", "kestrelV1 initDone "}));
     write_bytes(store / "kestrel-news", "00000003 hello");
-    EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews 00000003 hello"});
-    EXPECT_EQ(run("kestrelV1 getNews anything at all"),
-              Replies{"kestrelV1 getNews 00000003 hello"});
+    EXPECT_EQ(run("kestrelV1 getNews anything"), Replies{"kestrelV1 getNews 00000003 hello"});
 }
 
 TEST_F(Commands, PlainWritesReplaceTheWholeFile) {
@@ -89,62 +83,53 @@ TEST_F(Commands, SyncWithMinusCreatesTheFileOnceThenConflicts) {
     EXPECT_EQ(run("kestrelV1 syncNews - 00000001 second"),
               Replies{"kestrelV1 syncNewsConflict 00000001 first"});
     EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000001 first");
-
-    // The separator is not examined, and an empty file counts as missing.
-    write_bytes(store / "kestrel-news", "");
-    EXPECT_EQ(run("kestrelV1 syncNews -_00000005 x"), Replies{});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000005 x");
 }
 
-TEST_F(Commands, SyncWithMatchingTagReplacesTheWholeFile) {
-    write_bytes(store / "kestrel-news", "00000001 a much longer old record\r\nline two");
-    EXPECT_EQ(run("kestrelV1 syncNews 00000001 00000002 new"), Replies{});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000002 new");
-
-    // Only the first 8 bytes are the tag; the rest of the file does not matter.
-    EXPECT_EQ(run("kestrelV1 syncNews 00000002 00000003"), Replies{});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000003");
-}
-
-TEST_F(Commands, SyncWithOtherTagLeavesTheFileAndRepliesWithIt) {
-    const std::string record = "00000004 current\r\nrecord";
-    struct Case {
+TEST_F(Commands, SyncSwapsTheWholeFileWhenItsTagMatches) {
+    const struct {
+        const char* file; // bytes on disk before; nullptr: no file
         const char* payload;
-        const char* why;
+        const char* after;
     } cases[] = {
-        {"00000003 00000004 mine", "older tag"},
-        {"0000000x 00000004 mine", "last byte differs"},
-        {"x0000004 00000004 mine", "first byte differs"},
-        {"- 00000004 mine", "minus against a non-empty file"},
+        {"00000001 a much longer old record\r\nline two", "00000001 00000002 new", "00000002 new"},
+        {"00000002", "00000002 00000003", "00000003"}, // exactly the tag
+        {"\xc3\xa9\xc3\xa9\xff\x80zz rest", "\xc3\xa9\xc3\xa9\xff\x80zz new", "new"},
+        {nullptr, "00000009 00000010 fresh", "00000010 fresh"}, // no tag to compare
+        {"", "00000009_x", "x"},                                // the separator is not examined
+        {"", "-_00000005 x", "00000005 x"},
+        {nullptr, "- ", ""}, // the shortest complete payloads
+        {"00000001", "00000001 ", ""},
     };
-    write_bytes(store / "kestrel-news", record);
-    for (const Case& c : cases) {
-        EXPECT_EQ(run(std::string("kestrelV1 syncNews ") + c.payload),
-                  Replies{"kestrelV1 syncNewsConflict 00000004 current\nrecord"})
-            << c.why;
-        EXPECT_EQ(read_bytes(store / "kestrel-news"), record) << c.why;
+    for (const auto& c : cases) {
+        fs::remove(store / "kestrel-news");
+        if (c.file) write_bytes(store / "kestrel-news", c.file);
+        EXPECT_EQ(run(std::string("kestrelV1 syncNews ") + c.payload), Replies{}) << c.payload;
+        EXPECT_TRUE(fs::exists(store / "kestrel-news")) << c.payload;
+        EXPECT_EQ(read_bytes(store / "kestrel-news"), c.after) << c.payload;
     }
 }
 
-TEST_F(Commands, SyncAgainstFileShorterThanTagConflicts) {
-    write_bytes(store / "kestrel-news", "0000");
-    EXPECT_EQ(run("kestrelV1 syncNews 0000 xyz 00000001"),
-              Replies{"kestrelV1 syncNewsConflict 0000"});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "0000");
-}
-
-TEST_F(Commands, SyncWithTagOnMissingFileWritesIt) {
-    EXPECT_EQ(run("kestrelV1 syncNews 00000009 00000010 fresh"), Replies{});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000010 fresh");
-}
-
-TEST_F(Commands, SyncComparesTagBytesOfAnyValue) {
-    write_bytes(store / "kestrel-news", "\xc3\xa9\xc3\xa9\xff\x80zz rest");
-    EXPECT_EQ(run("kestrelV1 syncNews \xc3\xa9\xc3\xa9\xff\x80zz new"), Replies{});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "new");
-    write_bytes(store / "kestrel-news", "\xc3\xa9\xc3\xa9\xff\x80zz rest");
-    EXPECT_EQ(run("kestrelV1 syncNews \xc3\xa9\xc3\xa9\xff\x81zz new"),
-              Replies{"kestrelV1 syncNewsConflict \xc3\xa9\xc3\xa9\xff\x80zz rest"});
+TEST_F(Commands, SyncLeavesTheFileAndRepliesWithItWhenItsTagDiffers) {
+    const struct {
+        const char* file;
+        const char* payload;
+        const char* reply;
+    } cases[] = {
+        {"00000004 current\r\nrecord", "00000003 00000004 mine", "00000004 current\nrecord"},
+        {"00000004 current", "0000000x 00000005", "00000004 current"},
+        {"00000004 current", "x0000004 00000005", "00000004 current"},
+        {"00000004 current", "- 00000001", "00000004 current"},
+        {"0000", "0000 xyz 00000001", "0000"}, // shorter than a tag
+        {"\xc3\xa9\xc3\xa9\xff\x80zz rest", "\xc3\xa9\xc3\xa9\xff\x81zz new",
+         "\xc3\xa9\xc3\xa9\xff\x80zz rest"},
+    };
+    for (const auto& c : cases) {
+        write_bytes(store / "kestrel-news", c.file);
+        EXPECT_EQ(run(std::string("kestrelV1 syncNews ") + c.payload),
+                  Replies{std::string("kestrelV1 syncNewsConflict ") + c.reply})
+            << c.payload;
+        EXPECT_EQ(read_bytes(store / "kestrel-news"), c.file) << c.payload;
+    }
 }
 
 TEST_F(Commands, SyncLatestIsPerProductWithItsOwnConflictWord) {
@@ -241,17 +226,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "kestrelV1 syncNews 00000001", "kestrelV1 syncLatest p ",
                     "kestrelV1 syncLatest p -", "kestrelV1 syncLatest p 00000001",
                     "kestrelV1 syncLatest q -", "kestrelV1 syncLatest q 0000"));
-
-// The shortest complete payloads are accepted (the swap with nothing after the
-// separator writes an empty record).
-TEST_F(Commands, ShortestCompletePayloadsAreAccepted) {
-    EXPECT_EQ(run("kestrelV1 syncNews - "), Replies{});
-    EXPECT_TRUE(fs::exists(store / "kestrel-news"));
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "");
-    write_bytes(store / "kestrel-news", "00000001");
-    EXPECT_EQ(run("kestrelV1 syncNews 00000001 "), Replies{});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "");
-}
 
 // Without APPDATA there is no store: reads find nothing, writes do nothing, and
 // nothing is created anywhere (the working folder is the test folder).

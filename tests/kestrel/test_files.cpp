@@ -1,13 +1,9 @@
-// The file operations under the commands: paths, folders, locking, and several
-// threads sharing the store.
+// The file operations under the commands: paths, folders and locking.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <functional>
-#include <thread>
 
-#include "counter_record.h"
 #include "kestrel/kestrel_heap.h"
 #include "recording_editor.h"
 #include "sandbox.h"
@@ -31,19 +27,9 @@ TEST_F(Paths, BuildsUnderTheVendorFolder) {
     EXPECT_EQ(built(true, {"p", "latest"}), base + L"\\p");
     // UTF-8 becomes UTF-16, including characters outside the basic plane.
     EXPECT_EQ(built(false, {"\xc3\xa9", "\xf0\x9f\x94\xa5"}), base + L"\\\u00e9\\\U0001F525");
-}
-
-TEST_F(Paths, RefusesWhatCannotBeNamed) {
-    EXPECT_EQ(built(false, {"p", ""}), L"<null>");
-    EXPECT_EQ(built(true, {"p", ""}), L"<null>"); // the left-out component still counts
-    EXPECT_EQ(built(false, {"p\xff", "latest"}), L"<null>");
+    // A component left out of the directory-only form must still be a name.
+    EXPECT_EQ(built(true, {"p", ""}), L"<null>");
     EXPECT_EQ(built(true, {"p", "\xc3"}), L"<null>");
-    EXPECT_EQ(built(false, {nullptr, "latest"}), L"<null>");
-    SetEnvironmentVariableW(L"APPDATA", L"");
-    EXPECT_EQ(built(false, {"kestrel-news"}), L"<null>");
-    SetEnvironmentVariableW(L"APPDATA", nullptr);
-    EXPECT_EQ(built(false, {"kestrel-news"}), L"<null>");
-    EXPECT_EQ(kestrel_make_directories(false, {"p"}), -1);
 }
 
 TEST(PathRoots, AreRecognisedInEveryForm) {
@@ -104,22 +90,6 @@ TEST_F(Folders, FileInTheWayFailsAndStaysIntact) {
     EXPECT_EQ(kestrel_write_file("x", {"p", "latest"}), -1);
     EXPECT_EQ(run("kestrelV1 syncLatest p - x"), std::vector<std::string>{});
     EXPECT_EQ(read_bytes(store / "p"), "a file");
-}
-
-TEST(JoinTexts, ConcatenatesAndSkipsNulls) {
-    const struct {
-        std::initializer_list<const char*> texts;
-        const char* joined;
-    } cases[] = {
-        {{"only"}, "only"}, {{"a", "bc", "", "d"}, "abcd"},
-        {{"", ""}, ""},     {{"a", nullptr, "b"}, "ab"},
-        {{}, ""},
-    };
-    for (const auto& c : cases) {
-        HeapPtr<char> joined(join_texts(c.texts));
-        ASSERT_TRUE(joined);
-        EXPECT_STREQ(joined.get(), c.joined);
-    }
 }
 
 // --- Locks ------------------------------------------------------------------------
@@ -258,79 +228,4 @@ TEST_F(Locks, SyncComparesOnlyOnceItHoldsTheLock) {
     ASSERT_TRUE(syncer.finished(60000));
     EXPECT_EQ(replies, std::vector<std::string>{});
     EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000003 mine");
-}
-
-// --- Several editors at once ---------------------------------------------------------
-
-// Records big enough that writing one takes many pieces.
-constexpr size_t kBody = 48 * 1024;
-
-class Sharing : public SandboxTest {};
-
-// Each thread is an editor of its own incrementing a counter with compare-and-swap:
-// every increment that succeeded is counted exactly once, and every conflict reply
-// holds a complete, newer record.
-TEST_F(Sharing, CompareAndSwapCountsEveryIncrementOnce) {
-    constexpr int kEditors = 4, kAttempts = 60;
-    ASSERT_EQ(run("kestrelV1 syncNews - " + counter_record(0, kBody)), std::vector<std::string>{});
-    std::atomic<int> swaps{0}, bad_replies{0};
-    {
-        std::vector<std::unique_ptr<Worker>> editors;
-        for (int e = 0; e < kEditors; ++e)
-            editors.push_back(std::make_unique<Worker>([&] {
-                long known = 0;
-                const std::string prefix = "kestrelV1 syncNewsConflict ";
-                for (int a = 0; a < kAttempts; ++a) {
-                    std::vector<std::string> replies =
-                        run("kestrelV1 syncNews " + tag_of(unsigned(known)) + " " +
-                            counter_record(unsigned(known + 1), kBody));
-                    if (replies.empty()) {
-                        ++swaps;
-                        ++known;
-                        continue;
-                    }
-                    long seen = replies.size() == 1 && replies[0].rfind(prefix, 0) == 0
-                                    ? counter_of(replies[0].substr(prefix.size()), kBody)
-                                    : -1;
-                    if (seen <= known) ++bad_replies;
-                    known = seen < 0 ? known : seen;
-                }
-            }));
-    }
-    EXPECT_EQ(bad_replies, 0);
-    EXPECT_GT(swaps, 0);
-    EXPECT_EQ(counter_of(read_bytes(store / "kestrel-news"), kBody), swaps);
-}
-
-// Plain writers and readers at once: a reader never finds the record emptied or half
-// written, which it would if a writer emptied the file before holding its lock.
-TEST_F(Sharing, ReadersNeverSeeAnEmptyOrPartialRecord) {
-    constexpr int kWrites = 80;
-    run("kestrelV1 syncNewsForce " + counter_record(0, kBody));
-    std::atomic<bool> writing{true};
-    std::atomic<int> reads{0}, bad_reads{0};
-    {
-        std::vector<std::unique_ptr<Worker>> workers;
-        for (int w = 0; w < 2; ++w)
-            workers.push_back(std::make_unique<Worker>([&, w] {
-                for (int i = 1; i <= kWrites; ++i)
-                    run("kestrelV1 syncNewsForce " + counter_record(unsigned(i * 2 + w), kBody));
-            }));
-        for (int r = 0; r < 2; ++r)
-            workers.push_back(std::make_unique<Worker>([&] {
-                const std::string prefix = "kestrelV1 getNews ";
-                while (writing) {
-                    std::vector<std::string> replies = run(prefix);
-                    ++reads;
-                    if (replies.size() != 1 || replies[0].rfind(prefix, 0) != 0 ||
-                        counter_of(replies[0].substr(prefix.size()), kBody) < 0)
-                        ++bad_reads;
-                }
-            }));
-        workers[0]->finished(60000);
-        workers[1]->finished(60000);
-        writing = false;
-    }
-    EXPECT_GT(reads, 0);
-    EXPECT_EQ(bad_reads, 0) << "of " << reads << " reads";
 }
