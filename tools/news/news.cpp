@@ -24,8 +24,8 @@ static const char kUsage[] =
     "content holds line feeds therefore spans several lines; every reply begins\n"
     "with \"kestrelV1 \". Line feeds are never printed as CR LF.\n"
     "\n"
-    "Exit status: 0 when the commands ran (a refused or conflicting command is not\n"
-    "an error: its reply, if any, says so); 2 when an argument is not a news store\n"
+    "Exit status: 0 when the commands ran (a command the store refuses prints\n"
+    "nothing; a conflict prints its reply); 2 when an argument is not a news store\n"
     "command or not valid text, in which case no command is run.\n";
 
 // Replies go straight to standard output.
