@@ -173,8 +173,11 @@ tresult activate_bus(IComponent* i, MediaType type, BusDirection dir, int32_t in
 tresult set_active(IComponent* i, TBool state) {
     Vst3Processor* p = self(i);
     if (state) {
-        p->processing_enabled = p->input_bus_active && p->output_bus_active;
-        engine_set_sample_rate(p->engine, p->setup_rate);
+        // Without a usable rate (no setupProcessing yet) the engine's filters would
+        // turn every sample into NaN: the processor stays silent instead.
+        const bool rate_ok = p->setup_rate > 0 && std::isfinite(p->setup_rate);
+        p->processing_enabled = p->input_bus_active && p->output_bus_active && rate_ok;
+        if (rate_ok) engine_set_sample_rate(p->engine, p->setup_rate);
         p->activated_rate = p->setup_rate;
         engine_reset(p->engine);
     }

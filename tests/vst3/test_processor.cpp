@@ -338,3 +338,23 @@ TEST(Vst3Processor, RestartingResetsValuesAndRate) {
     ref.process(in.data(), want.data(), 64);
     EXPECT_TRUE(same_bits(got, want));
 }
+
+TEST(Vst3Processor, ActivationWithoutAUsableRateStaysSilentUntilOneArrives) {
+    const std::vector<float> in = test_signal(64);
+    for (double rate : {0.0, -48000.0, std::nan("")}) {
+        ActiveProcessor p(rate);
+        std::vector<float> got(64, 5.0f), want(64);
+        p.process(in.data(), got.data(), 64);
+        EXPECT_EQ(got, std::vector<float>(64, 0.0f)) << "rate " << rate;
+
+        IComponent* c = p.component;
+        ProcessSetup setup{0, kSample32, 64, 48000};
+        p.audio->vtbl->setupProcessing(p.audio, &setup);
+        c->vtbl->setActive(c, 0);
+        c->vtbl->setActive(c, 1);
+        Reference ref;
+        p.process(in.data(), got.data(), 64);
+        ref.process(in.data(), want.data(), 64);
+        EXPECT_TRUE(same_bits(got, want));
+    }
+}
