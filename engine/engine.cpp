@@ -54,8 +54,7 @@ void engine_set_sample_rate(Engine& e, float fs) {
     e.os_factor = factor;
 
     if (ceiling > 1) {
-        const float n = float(factor);
-        const float v = (1.2456399f * n - 0.83545053f) * fast_rcp(n - 0.48647094f);
+        const float v = resampler_design_value(factor);
         resampler_design(e.up, factor, v);
         resampler_design(e.down, -factor, v);
     }

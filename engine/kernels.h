@@ -23,7 +23,7 @@ inline float float_of(uint32_t b) {
 constexpr float kMinNormal = 1.17549435e-38f; // 2^-126
 
 // 1/x: a magic-constant guess on the bit pattern refined by two Newton steps
-// (relative error about 1e-7 for normal x). No special cases.
+// (relative error below 2e-5 for normal x). No special cases.
 inline float fast_rcp(float x) {
     const float r0 = float_of(0x7EF0E840u - bits_of(x));
     const float r1 = 2.0f * r0 - r0 * (x * r0);
@@ -31,7 +31,7 @@ inline float fast_rcp(float x) {
 }
 
 // 2^x: the integer part goes into the exponent field, a cubic covers the fraction in
-// [0, 1] (relative error about 1e-4). Exactly 0 below -126 and exactly 1 at 0.
+// [0, 1] (relative error below 7e-4). Exactly 0 below -126 and exactly 1 at 0.
 inline float fast_exp2(float x) {
     if (x < -126.0f) return 0.0f;
     // Floor for non-integers; a negative integer gets i = x - 1 and f = 1.
@@ -43,7 +43,7 @@ inline float fast_exp2(float x) {
 }
 
 // log2 x for x > 0: exponent field plus a cubic in the mantissa (absolute error
-// about 5e-3).
+// below 6e-3).
 inline float fast_log2(float x) {
     const int32_t b = std::bit_cast<int32_t>(x);
     const float e = float(b >> 23);
@@ -52,7 +52,8 @@ inline float fast_log2(float x) {
 }
 
 // sin(2*pi*p) for a phase p in cycles: a cubic on the quarter wave, exact at 0 and
-// pi/2 and about 1.5 % low near pi/4. Every filter design in the engine uses it.
+// pi/2 and about 1.5 % low near pi/4 (absolute error below 0.011). Every filter design
+// in the engine uses it.
 inline float fast_sin2pi(float p) {
     float whole = float(trunc_to_int(p));
     if (p < whole) whole -= 1.0f; // floor for negative phases with a fraction
@@ -77,7 +78,7 @@ inline float prewarp_tangent(float f, float fs) {
 
 // sqrt x for x >= 2^-126 (callers handle smaller x): the input is scaled by 2^+-64
 // into a safe exponent range, a bit-pattern guess is refined by two Newton steps using
-// fast_rcp, and the result is scaled back (relative error about 1e-7).
+// fast_rcp, and the result is scaled back (relative error below 1e-5).
 inline float fast_sqrt(float x) {
     const uint32_t bx = bits_of(x);
     const uint32_t sh = (bx >> 26) & 0x38u;
@@ -94,7 +95,9 @@ inline float fast_sqrt(float x) {
 constexpr float kOmegaLinear = 1e9f;
 
 // Wright omega w(x), the solution of w + ln w = x, for x < 1e9: a piecewise first
-// guess (0, a cubic, or x - ln x) and one Newton step (relative error about 1e-4).
+// guess (0, a cubic, or x - ln x) and one Newton step. Relative error: up to 4 % for
+// -3.4 < x < 0 where the first guess switches, below 0.7 % from 8 on, below 1e-6 for
+// x above 1000.
 inline float fast_omega(float x) {
     float w0;
     if (x < -3.3414595f)

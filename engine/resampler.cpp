@@ -4,6 +4,11 @@
 
 #include "kernels.h"
 
+float resampler_design_value(int32_t n) {
+    const float f = float(n);
+    return (1.2456399f * f - 0.83545053f) * fast_rcp(f - 0.48647094f);
+}
+
 void resampler_design(ResamplerCoeffs& c, int32_t ratio, float v) {
     c.ratio = ratio;
     c.n_sections = kResamplerSections;

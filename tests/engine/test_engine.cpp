@@ -1,0 +1,178 @@
+// Engine behaviour through its five operations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/denormals.h"
+#include "engine/engine.h"
+
+namespace {
+
+// A ready engine (kept on the heap: the record is a few kilobytes).
+std::unique_ptr<Engine> make_engine(float fs,
+                                    std::initializer_list<std::pair<int, float>> params = {}) {
+    auto e = std::make_unique<Engine>();
+    engine_init(*e);
+    for (auto [i, v] : params) engine_set_param(*e, i, v);
+    engine_set_sample_rate(*e, fs);
+    engine_reset(*e);
+    return e;
+}
+
+// Noise in [-0.8, 0.8), never a negative zero.
+std::vector<float> noise(size_t n, uint32_t seed = 1) {
+    std::vector<float> v(n);
+    for (auto& x : v) {
+        seed = seed * 1664525u + 1013904223u;
+        x = float(int32_t(seed) >> 8) * (0.8f / 8388608.0f);
+        if (x == 0.0f) x = 0.0f;
+    }
+    return v;
+}
+
+std::vector<float> run(Engine& e, const std::vector<float>& in) {
+    std::vector<float> out(in.size());
+    engine_process(e, in.data(), out.data(), uint32_t(in.size()));
+    return out;
+}
+
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+} // namespace
+
+TEST(Engine, OversamplingFactorPerRate) {
+    const struct {
+        float fs;
+        int factor;
+    } rows[] = {{8000, 16}, {11025, 16}, {22050, 8}, {32000, 6},  {44100, 4},
+                {48000, 4}, {88200, 2},  {96000, 2}, {176400, 1}, {192000, 1}};
+    for (auto r : rows) EXPECT_EQ(make_engine(r.fs)->os_factor, r.factor) << r.fs;
+}
+
+TEST(Engine, RatesTheHostsNeverGiveStillKeepTheFactorInRange) {
+    for (float fs : {0.0f, -48000.0f, NAN}) {
+        auto e = make_engine(fs);
+        EXPECT_GE(e->os_factor, 1) << fs;
+        EXPECT_LE(e->os_factor, kMaxOsFactor) << fs;
+    }
+}
+
+TEST(Engine, SilenceInGivesSilenceOut) {
+    DenormalGuard guard;
+    for (float fs : {8000.0f, 48000.0f, 176400.0f}) {
+        auto e = make_engine(fs, {{PARAM_DRIVE, 100}});
+        const auto out = run(*e, std::vector<float>(4096, 0.0f));
+        for (float y : out) ASSERT_EQ(bits_of(y), 0u) << fs;
+    }
+}
+
+TEST(Engine, SettledBypassGivesTheInputBitForBit) {
+    DenormalGuard guard;
+    for (float fs : {8000.0f, 48000.0f, 176400.0f}) {
+        auto e = make_engine(fs, {{PARAM_BYPASS, 1}, {PARAM_DRIVE, 100}});
+        const auto in = noise(20000);
+        EXPECT_TRUE(same_bits(run(*e, in), in)) << fs;
+    }
+    // Switched while running: after the 50 ms fade has died away, the input again.
+    auto e = make_engine(48000);
+    const auto in = noise(48000);
+    run(*e, in);
+    engine_set_param(*e, PARAM_BYPASS, 1);
+    for (int s = 0; s < 5; ++s) run(*e, in);
+    EXPECT_EQ(e->bypass.y, 0.0f);
+    EXPECT_TRUE(same_bits(run(*e, in), in));
+}
+
+TEST(Engine, SettledDryMixIsGainTimesMakeupTimesVolume) {
+    DenormalGuard guard;
+    for (float vol : {100.0f, 200.0f, 30.0f}) {
+        auto e = make_engine(48000, {{PARAM_MIX, 0}, {PARAM_VOLUME, vol}});
+        const float m = e->mix.target; // the exponential leaves a tiny residue at 0
+        EXPECT_LT(std::fabs(m), 2e-5f);
+        const float v = e->volume.target;
+        const auto in = noise(4800);
+        const auto out = run(*e, in);
+        for (size_t i = 0; i < in.size(); ++i) {
+            const float want = in[i] * 4 * 4.3127531f * v;
+            // The residue lets m times (processed - dry) through, where both are bounded
+            // (their difference stays below 40 for this input).
+            EXPECT_NEAR(out[i], want, std::fabs(m) * 40 * 4.32f * v + 1e-6f * std::fabs(want)) << i;
+        }
+    }
+}
+
+TEST(Engine, ZeroLengthBlockChangesNoState) {
+    DenormalGuard guard;
+    auto e = make_engine(44100);
+    engine_set_param(*e, PARAM_TONE, 90); // something still moving
+    run(*e, noise(300));
+    Engine before;
+    std::memcpy(&before, e.get(), sizeof before);
+    float dummy = 1.0f;
+    engine_process(*e, &dummy, &dummy, 0);
+    EXPECT_EQ(std::memcmp(&before, e.get(), sizeof before), 0);
+    EXPECT_EQ(dummy, 1.0f);
+}
+
+TEST(Engine, InPlaceEqualsSeparateBuffers) {
+    DenormalGuard guard;
+    for (float fs : {8000.0f, 44100.0f, 176400.0f}) {
+        auto a = make_engine(fs, {{PARAM_DRIVE, 80}});
+        auto b = make_engine(fs, {{PARAM_DRIVE, 80}});
+        const auto in = noise(5000, 7);
+        const auto separate = run(*a, in);
+        auto buf = in;
+        engine_process(*b, buf.data(), buf.data(), uint32_t(buf.size()));
+        EXPECT_TRUE(same_bits(separate, buf)) << fs;
+    }
+}
+
+TEST(Engine, ResetSnapsEverySmoothedValueAndStartsLikeAFreshEngine) {
+    DenormalGuard guard;
+    const std::initializer_list<std::pair<int, float>> params = {
+        {PARAM_DRIVE, 90}, {PARAM_TONE, 10},    {PARAM_HEAT, 80},
+        {PARAM_MIX, 40},   {PARAM_VOLUME, 150}, {PARAM_BYPASS, 1}};
+    auto e = make_engine(48000);
+    run(*e, noise(1000));
+    for (auto [i, v] : params) engine_set_param(*e, i, v);
+    run(*e, noise(100)); // mid-glide
+    ASSERT_NE(e->clip.drive, e->clip.drive_target);
+    ASSERT_NE(e->mix.y, e->mix.target);
+
+    engine_reset(*e);
+    EXPECT_EQ(e->clip.drive, e->clip.drive_target);
+    EXPECT_EQ(e->clip.f1, e->clip.f1_target);
+    EXPECT_EQ(e->clip.f2, e->clip.f2_target);
+    EXPECT_EQ(e->tone.tone, e->tone.tone_target);
+    EXPECT_EQ(e->tone.cap_scale, e->tone.cap_scale_target);
+    for (const Smoother* s : {&e->heat_gain, &e->mix, &e->volume, &e->bypass})
+        EXPECT_EQ(s->y, s->target);
+
+    // The first sample already uses the targets: same bits as a fresh engine.
+    auto fresh = make_engine(48000, params);
+    engine_set_param(*e, PARAM_BYPASS, 0);
+    engine_set_param(*fresh, PARAM_BYPASS, 0);
+    const auto in = noise(3000, 3);
+    EXPECT_TRUE(same_bits(run(*e, in), run(*fresh, in)));
+}
+
+TEST(Engine, NewRateAndResetEqualAFreshEngineAtThatRate) {
+    DenormalGuard guard;
+    for (float fs : {8000.0f, 96000.0f, 176400.0f}) {
+        auto e = make_engine(44100, {{PARAM_HEAT, 20}});
+        run(*e, noise(2000));
+        engine_set_sample_rate(*e, fs);
+        engine_reset(*e);
+        auto fresh = make_engine(fs, {{PARAM_HEAT, 20}});
+        // Parameter glides after the restart run at the new rate's speed too.
+        const auto in = noise(6000, 5);
+        engine_set_param(*e, PARAM_MIX, 20);
+        engine_set_param(*fresh, PARAM_MIX, 20);
+        EXPECT_TRUE(same_bits(run(*e, in), run(*fresh, in))) << fs;
+    }
+}
