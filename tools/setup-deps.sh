@@ -7,6 +7,7 @@
 #   fuzz     clang with the sanitizer and libFuzzer runtimes
 #   bench    Google Benchmark and valgrind
 #   page     Chromium and Node.js for the editor page's tests
+#   hosts    a real VST3 host (Ardour's headless session tool) for the VST3 module's tests
 set -e
 
 pkgs_build="build-essential cmake ninja-build pkg-config git googletest libgtest-dev libgmock-dev libsndfile1-dev libpng-dev python3"
@@ -15,6 +16,7 @@ pkgs_lv2="lv2-dev liblilv-dev lilv-utils lv2file jalv jackd2 sordi"
 pkgs_fuzz="clang libclang-rt-dev"
 pkgs_bench="libbenchmark-dev valgrind"
 pkgs_page="chromium nodejs"
+pkgs_hosts="ardour"
 
 want=""
 for group in "$@"; do
