@@ -222,8 +222,20 @@ static LV2_State_Status restore(LV2_Handle instance, LV2_State_Retrieve_Function
 
 static const LV2_State_Interface state_interface = {save, restore};
 
+#ifdef EMBER_LV2_PROBE
+// Test builds only: the tests reach the parameter lock through this extension.
+#include "tests/lv2/lv2_probe.h"
+static ParamHandover* probe_handover(LV2_Handle instance) {
+    return &static_cast<Emberpress*>(instance)->handover;
+}
+static const EmberpressProbe probe = {probe_handover, probe_engine_set_param_calls};
+#endif
+
 static const void* extension_data(const char* uri) {
     if (!strcmp(uri, LV2_STATE__interface)) return &state_interface;
+#ifdef EMBER_LV2_PROBE
+    if (!strcmp(uri, EMBERPRESS_PROBE_URI)) return &probe;
+#endif
     return nullptr;
 }
 
