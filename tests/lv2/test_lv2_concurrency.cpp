@@ -88,45 +88,4 @@ TEST(Lv2Concurrency, SavesSeeWholeSettingsWhileRunAndRestoreRaceThem) {
     EXPECT_TRUE(host.log.entries().empty());
 }
 
-// Several instances on their own audio threads with one state thread serving all:
-// instances share nothing, so none disturbs another.
-TEST(Lv2Concurrency, InstancesOnSeparateThreadsStayIndependent) {
-    HostFeatures host;
-    constexpr int kInstances = 3;
-    std::vector<std::unique_ptr<Plugin>> plugins;
-    std::vector<std::array<float, kParamCount>> controls(kInstances);
-    for (int k = 0; k < kInstances; ++k) {
-        plugins.push_back(std::make_unique<Plugin>(44100, host));
-        ASSERT_TRUE(plugins[k]->ok());
-        default_controls(controls[k].data());
-        controls[k][PARAM_DRIVE] = 10.0f * static_cast<float>(k + 1);
-        for (int i = 0; i < kParamCount; ++i) plugins[k]->connect(control_port(i), &controls[k][i]);
-        plugins[k]->activate();
-    }
-    const auto input = test_signal(44100 / 4, 44100);
-    std::vector<std::vector<float>> outputs(kInstances);
-    std::atomic<bool> done{false};
-    std::vector<std::thread> audio;
-    for (int k = 0; k < kInstances; ++k)
-        audio.emplace_back([&, k] { outputs[k] = plugins[k]->process(input, 128); });
-    std::thread state([&] {
-        while (!done.load())
-            for (auto& p : plugins) {
-                float values[kParamCount];
-                EXPECT_TRUE(p->engine_values(values));
-            }
-    });
-    for (auto& t : audio) t.join();
-    done.store(true);
-    state.join();
-
-    for (int k = 0; k < kInstances; ++k) {
-        float plain[kParamCount];
-        std::memcpy(plain, kParamDefaults, sizeof plain);
-        plain[PARAM_DRIVE] = controls[k][PARAM_DRIVE];
-        EXPECT_TRUE(bit_equal(outputs[k], engine_reference(input, 44100, plain, 128)))
-            << "instance " << k;
-    }
-}
-
 } // namespace

@@ -18,7 +18,6 @@
 
 #include "lv2_host.h"
 #include "process_posix.h"
-#include "state/plugin_state.h"
 
 namespace fs = std::filesystem;
 
@@ -284,56 +283,6 @@ TEST(Lv2Lilv, StateSavedAndRestoredThroughLilvSoundsTheSame) {
 
     lilv_state_free(parsed);
     lilv_state_free(state);
-}
-
-TEST(Lv2Lilv, StateSavedToADirectoryLoadsBack) {
-    World w;
-    ASSERT_NE(w.plugin, nullptr);
-    const fs::path dir =
-        fs::temp_directory_path() / ("emberpress-lilv-state-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-
-    LilvRun source(w.plugin, 44100);
-    source.controls[PARAM_DRIVE] = 12;
-    source.controls[PARAM_VOLUME] = 190;
-    lilv_instance_activate(source.instance);
-    source.process(std::vector<float>(256, 0.0f));
-    LilvState* state = source.save();
-    ASSERT_NE(state, nullptr);
-    ASSERT_EQ(lilv_state_save(w.world, source.host.urids.map_feature_data(),
-                              source.host.urids.unmap_feature_data(), state, nullptr, dir.c_str(),
-                              "state.ttl"),
-              0);
-    lilv_state_free(state);
-
-    LilvRun fresh(w.plugin, 44100);
-    const std::string file = (dir / "state.ttl").string();
-    LilvState* loaded = lilv_state_new_from_file(w.world, fresh.host.urids.map_feature_data(),
-                                                 nullptr, file.c_str());
-    ASSERT_NE(loaded, nullptr);
-    lilv_instance_activate(fresh.instance);
-    // Without port values the chunk alone must carry the settings.
-    lilv_state_restore(loaded, fresh.instance, nullptr, nullptr, 0,
-                       fresh.host.features(Offer::MapAndLog));
-    for (int i = 0; i < kParamCount; ++i)
-        lilv_instance_connect_port(fresh.instance, control_port(i), nullptr);
-    fresh.process(std::vector<float>(256, 0.0f));
-
-    MemoryState saved;
-    const auto* iface = static_cast<const LV2_State_Interface*>(
-        lilv_instance_get_extension_data(fresh.instance, LV2_STATE__interface));
-    ASSERT_EQ(iface->save(lilv_instance_get_handle(fresh.instance), MemoryState::store, &saved, 0,
-                          nullptr),
-              LV2_STATE_SUCCESS);
-    float values[kParamCount];
-    const auto& bytes = saved.properties.begin()->second.bytes;
-    ASSERT_EQ(plugin_state_load(bytes.data(), bytes.size(), values), 0);
-    EXPECT_EQ(values[PARAM_DRIVE], 12);
-    EXPECT_EQ(values[PARAM_VOLUME], 190);
-    EXPECT_TRUE(fresh.host.log.entries().empty());
-
-    lilv_state_free(loaded);
-    fs::remove_all(dir);
 }
 
 } // namespace

@@ -113,11 +113,6 @@ TEST(Lv2Instantiate, WithoutAnyFeatureWritesTheMessageToStandardError) {
     }
 }
 
-TEST(Lv2Instantiate, WithEveryFeatureLogsNothing) {
-    Running r(48000);
-    EXPECT_TRUE(r.host.log.entries().empty());
-}
-
 // --- run -------------------------------------------------------------------------
 
 TEST(Lv2Run, OutputEqualsTheEngineBitForBitAtCommonRates) {
