@@ -1,20 +1,15 @@
 #include "clip.h"
 
-#include <cstring>
-
 #include "kernels.h"
 
 // Network constants: 1/4700 S to ground through C1, 51 k + 500 k x drive in feedback,
 // diode n*Vt = 0.045552 V (1/21.952932) with saturation current 2.52 nA, output
 // limits +3.92 and -3.12 V.
 constexpr float kG4700 = 0.00021276595f;
-constexpr float kInvNVt = 21.952932f;
 constexpr float kNVt = 0.045552f;
 constexpr double kNVtDouble = 0.045552;
 constexpr float kDiodeIsOverNVt = 5.532139e-08f;
 constexpr float kLn2 = 0.6931472f;
-constexpr float kRailPos = 3.92f;
-constexpr float kRailNeg = -3.12f;
 
 void clip_set_rate(ClipStage& s, float fs_os) {
     smoother_set_rate(s.smooth, fs_os);
@@ -23,13 +18,14 @@ void clip_set_rate(ClipStage& s, float fs_os) {
     s.fs = fs_os;
     s.inv_fs = 1.0f / fs_os;
     s.f_max = 0.499f * fs_os;
+    s.coefs_settled = 0;
 }
 
-void clip_update(ClipStage& s, bool force) {
+void clip_update_controls(ClipStage& s, bool force) {
     const bool drive_moves = s.drive != s.drive_target;
     const bool f1_moves = s.f1 != s.f1_target;
     const bool f2_moves = s.f2 != s.f2_target;
-    if (!force && !drive_moves && !f1_moves && !f2_moves) return;
+    s.coefs_settled = 0;
     const float coef = s.smooth.coef;
     const float snap_sq = s.smooth.snap_sq;
 
@@ -67,14 +63,12 @@ static inline float omega_or_linear(float a) {
     return a >= kOmegaLinear ? a : fast_omega(a);
 }
 
-void clip_coefs(ClipStage& s) {
-    const float in[7] = {s.k, s.fs, s.r_fb, s.c1, s.c2, s.c1_prev, s.c2_prev};
-    if (std::memcmp(in, s.coefs_from, sizeof in) == 0) return;
-    std::memcpy(s.coefs_from, in, sizeof in);
-
+void clip_compute_coefs(ClipStage& s) {
+    using clip_detail::omega_or_linear;
     // Capacitor admittances, including the change of capacitance since the last sample.
     const float g1 = s.k * s.c1 + s.fs * (s.c1 - s.c1_prev);
     const float g2 = s.c2 * s.k + (s.c2 - s.c2_prev) * s.fs;
+    s.coefs_settled = s.c1 == s.c1_prev && s.c2 == s.c2_prev;
     s.c1_prev = s.c1;
     s.c2_prev = s.c2;
     s.g1 = g1;
@@ -99,45 +93,12 @@ void clip_coefs(ClipStage& s) {
     s.rv_a = -kG4700 * s.rv;
     s.rv_c2 = -s.c2 * s.rv;
     s.rail_gain = g2 * s.rv + vv;
-    s.rail_pos = kRailPos * s.rail_gain;
-    s.rail_neg = kRailNeg * s.rail_gain;
+    s.rail_pos = clip_detail::kRailPos * s.rail_gain;
+    s.rail_neg = clip_detail::kRailNeg * s.rail_gain;
     s.rail_scale = fast_rcp(s.rv) * kNVt;
     const float z2 = kDiodeIsOverNVt * s.rv;
     s.om_arg_rail = z2 + kLn2 * fast_log2(z2);
     s.om_zero_rail = omega_or_linear(s.om_arg_rail);
-}
-
-float clip_process(const ClipStage& s, ClipState& st, float x) {
-    const float h2 = s.k * st.vc2 + st.ic2;
-    const float h1 = s.k * st.vc1 + st.ic1;
-    const float r = s.h_c1 * h1;
-    const float lo = s.lin * x + (s.g1 * r + s.c1 * h1 - s.c2 * h2) * s.beta;
-
-    // The diodes pull the output back toward the input.
-    const float d = lo - x;
-    const float sd = sign3(d);
-    const float w = omega_or_linear(d * kInvNVt * sd + s.om_arg);
-    float y = s.beta * ((w - s.om_zero) * (s.diode_scale * sd)) + lo;
-
-    // At a limit the output is fixed and the inverting input is solved instead.
-    float v = x;
-    if (y > kRailPos || y < kRailNeg) {
-        const bool pos = y > kRailPos;
-        const float rail = pos ? s.rail_pos : s.rail_neg;
-        const float yl = s.rv_a * r + s.rv_c2 * h2;
-        const float p = ((pos ? -kRailPos : -kRailNeg) + yl) - rail;
-        const float sp = sign3(p);
-        const float w2 = omega_or_linear(p * -kInvNVt * sp + s.om_arg_rail);
-        const float mm = s.rail_scale * sp;
-        v = (w2 - s.om_zero_rail) * mm * s.rv + yl + rail;
-        y = pos ? kRailPos : kRailNeg;
-    }
-
-    st.vc2 = y - v;
-    st.vc1 = v - (s.h_g1 * v + r);
-    st.ic2 = s.k * st.vc2 - h2;
-    st.ic1 = s.k * st.vc1 - h1;
-    return y;
 }
 
 void clip_reset(ClipStage& s, ClipState& st) {
@@ -147,7 +108,6 @@ void clip_reset(ClipStage& s, ClipState& st) {
     clip_update(s, true);
     s.c1_prev = s.c1;
     s.c2_prev = s.c2;
-    std::memset(s.coefs_from, 0xFF, sizeof s.coefs_from); // never a real input: recompute
     clip_coefs(s);
     st = ClipState{};
 }

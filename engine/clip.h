@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "kernels.h"
 #include "smoother.h"
 
 struct ClipStage {
@@ -21,9 +22,10 @@ struct ClipStage {
     float rv, rv_a, rv_c2, rail_gain, rail_pos, rail_neg, rail_scale, om_arg_rail, om_zero_rail;
     float c1_prev, c2_prev; // capacitances of the previous sample
     float drive_target, f1_target, f2_target;
-    // Bit patterns of (k, fs, r_fb, c1, c2, c1_prev, c2_prev) at the last clip_coefs:
-    // equal inputs give equal coefficients, so the computation is skipped.
-    uint32_t coefs_from[7];
+    // Set when the coefficients were last computed from unchanged capacitances and no
+    // control has moved since: the inputs of clip_coefs (k, fs, r_fb, c1, c2 and the
+    // previous capacitances) are then the same as last time, and so are its results.
+    int32_t coefs_settled;
 };
 
 struct ClipState {
@@ -33,8 +35,71 @@ struct ClipState {
 };
 
 void clip_set_rate(ClipStage& s, float fs_os);
-void clip_update(ClipStage& s, bool force);
-void clip_coefs(ClipStage& s);
-float clip_process(const ClipStage& s, ClipState& st, float x);
 // Snaps the controls to their targets, recomputes everything and clears the state.
 void clip_reset(ClipStage& s, ClipState& st);
+
+// The moving part of clip_update and the computation of clip_coefs.
+void clip_update_controls(ClipStage& s, bool force);
+void clip_compute_coefs(ClipStage& s);
+
+// Advances the control smoothing by one oversampled sample (force: recompute all).
+inline void clip_update(ClipStage& s, bool force) {
+    if (force || s.drive != s.drive_target || s.f1 != s.f1_target || s.f2 != s.f2_target)
+        clip_update_controls(s, force);
+}
+
+// The per-sample coefficients, recomputed only when their inputs changed.
+inline void clip_coefs(ClipStage& s) {
+    if (!s.coefs_settled) clip_compute_coefs(s);
+}
+
+namespace clip_detail {
+constexpr float kInvNVt = 21.952932f; // 1 / (n Vt) of the diodes
+constexpr float kRailPos = 3.92f;
+constexpr float kRailNeg = -3.12f;
+
+// Omega of an argument, taking large arguments as their own value.
+inline float omega_or_linear(float a) {
+    return a >= kOmegaLinear ? a : fast_omega(a);
+}
+
+// t x sign3(t) for t = d x c with c > 0: the magnitude, except that a zero or a NaN is
+// left as it is, exactly as the product with the sign table gives it.
+inline float times_own_sign(float t) {
+    return t < 0.0f ? -t : t;
+}
+} // namespace clip_detail
+
+// The stage output for input x; updates the state.
+inline float clip_process(const ClipStage& s, ClipState& st, float x) {
+    using namespace clip_detail;
+    const float h2 = s.k * st.vc2 + st.ic2;
+    const float h1 = s.k * st.vc1 + st.ic1;
+    const float r = s.h_c1 * h1;
+    const float lo = s.lin * x + (s.g1 * r + s.c1 * h1 - s.c2 * h2) * s.beta;
+
+    // The diodes pull the output back toward the input.
+    const float d = lo - x;
+    const float w = omega_or_linear(times_own_sign(d * kInvNVt) + s.om_arg);
+    float y = s.beta * ((w - s.om_zero) * (s.diode_scale * sign3(d))) + lo;
+
+    // At a limit the output is fixed and the inverting input is solved instead.
+    float v = x;
+    if (y > kRailPos || y < kRailNeg) {
+        const bool pos = y > kRailPos;
+        const float rail = pos ? s.rail_pos : s.rail_neg;
+        const float yl = s.rv_a * r + s.rv_c2 * h2;
+        const float p = ((pos ? -kRailPos : -kRailNeg) + yl) - rail;
+        const float sp = sign3(p);
+        const float w2 = omega_or_linear(p * -kInvNVt * sp + s.om_arg_rail);
+        const float mm = s.rail_scale * sp;
+        v = (w2 - s.om_zero_rail) * mm * s.rv + yl + rail;
+        y = pos ? kRailPos : kRailNeg;
+    }
+
+    st.vc2 = y - v;
+    st.vc1 = v - (s.h_g1 * v + r);
+    st.ic2 = s.k * st.vc2 - h2;
+    st.ic1 = s.k * st.vc1 - h1;
+    return y;
+}

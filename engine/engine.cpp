@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include "kernels.h"
+#include "resampler_wave.h"
 
 // Taper of the tone potentiometer, read with linear interpolation in steps of 5 %.
 static constexpr float kToneTaper[22] = {
@@ -152,35 +153,111 @@ static inline float pass(Engine& e, float x) {
     return tone_process(e.tone, e.tone_state, c * g);
 }
 
+// Gain 4 and the input high-passes.
+static inline float input_stage(Engine& e, float dry) {
+    const float u = kInputGain * dry;
+    return hp1_step(e.hp_in_b, e.hp_in_b_state, hp1_step(e.hp_in_a, e.hp_in_a_state, u));
+}
+
+// The output high-passes, dry/wet mix with makeup gain, volume and bypass crossfade.
+static inline float output_stage(Engine& e, float dry, float y) {
+    const float u = kInputGain * dry;
+    const float o =
+        hp1_step(e.hp_out_b, e.hp_out_b_state, hp1_step(e.hp_out_a, e.hp_out_a_state, y));
+    const float m = smoother_step(e.mix);
+    const float z = u + m * (o - u);
+    // Makeup gain 0.7621998 + 3.5505533 e^(-2.703428 m): 4.3127531 dry, about 1 wet.
+    const float k = 0.7621998f + 3.5505533f * fast_exp2(m * -2.703428f * 1.442695f);
+    const float vol = smoother_step(e.volume);
+    const float b = smoother_step(e.bypass);
+    return dry + b * (z * k * vol - dry);
+}
+
+// The oversampled chain for a whole block in one loop: the interpolator runs one
+// oversampled sample ahead of the clipping and tone stages and the decimator seven
+// behind (its wavefront delay), so the clipping stage's long per-sample dependency
+// chain overlaps with the filter work of neighbouring samples. Every value is
+// computed as in the sample-by-sample order of the chain, so the output bits and the
+// state left in the record are the same.
+static void process_oversampled(Engine& e, const float* in, float* out, uint32_t n) {
+    const int32_t factor = e.os_factor;
+    const float gain = float(factor); // makes up for the inserted zeros
+    const int64_t m = int64_t(n) * factor;
+    const int32_t phase = e.down_state.phase; // decimator keeps samples phase, phase+N, ...
+    ResamplerWave up = wave_begin(e.up_state);
+    ResamplerWave down = wave_begin(e.down_state);
+
+    // Interpolator step s (0 <= s < m + 7) produces oversampled sample s - 7.
+    uint32_t next_in = 0;
+    int32_t up_slot = 0; // s mod factor
+    const auto up_step = [&](int64_t s) {
+        float bx0 = 0.0f, bx1 = 0.0f;
+        if (s < m) {
+            if (up_slot == 0) {
+                const float x = input_stage(e, in[next_in++]) * gain;
+                bx0 = e.up.b0[0] * x;
+                bx1 = e.up.b1[0] * x;
+            } else {
+                bx0 = bx1 = -0.0f; // an inserted zero
+            }
+            if (++up_slot == factor) up_slot = 0;
+        }
+        if (s < 7 || s >= m) {
+            const WaveMask mask = wave_mask(s, m);
+            return wave_step(up, e.up, bx0, bx1, &mask);
+        }
+        return wave_step(up, e.up, bx0, bx1);
+    };
+
+    // Decimator step s takes oversampled sample s (none from m on) and yields the filter
+    // output for sample s - 7; every factor-th of those is an output sample.
+    uint32_t next_out = 0;
+    int32_t down_slot = -7 - phase; // (s - 7 - phase) mod factor, once s >= 7
+    const auto down_step = [&](int64_t s, float x) {
+        const float bx0 = e.down.b0[0] * x, bx1 = e.down.b1[0] * x;
+        float y;
+        if (s < 7 || s >= m) {
+            const WaveMask mask = wave_mask(s, m);
+            y = wave_step(down, e.down, bx0, bx1, &mask);
+        } else {
+            y = wave_step(down, e.down, bx0, bx1);
+        }
+        if (down_slot == 0) {
+            out[next_out] = output_stage(e, in[next_out], y);
+            ++next_out;
+        }
+        if (++down_slot == factor) down_slot = 0;
+    };
+
+    for (int64_t s = 0; s < 7; ++s) up_step(s);
+    float x_next = up_step(7);
+    int32_t buf_slot = 0;
+    for (int64_t j = 0; j < m; ++j) {
+        const float x = x_next;
+        if (j + 1 < m) x_next = up_step(j + 8);
+        const float y = pass(e, x);
+        e.os_buf[buf_slot] = y;
+        if (++buf_slot == factor) buf_slot = 0;
+        down_step(j, y);
+    }
+    for (int64_t s = m; s < m + 7; ++s) down_step(s, 0.0f);
+
+    wave_end(up, e.up_state);
+    wave_end(down, e.down_state);
+}
+
 void engine_process(Engine& e, const float* in, float* out, uint32_t n) {
     Smoother* const smoothers[] = {&e.heat_gain, &e.mix, &e.volume, &e.bypass};
     for (Smoother* s : smoothers)
         if (s->set.dirty) smoother_update_coefs(*s);
+    if (n == 0) return;
 
-    const int32_t factor = e.os_factor;
+    if (e.os_factor >= 2) {
+        process_oversampled(e, in, out, n);
+        return;
+    }
     for (uint32_t i = 0; i < n; ++i) {
         const float dry = in[i];
-        const float u = kInputGain * dry;
-        const float w =
-            hp1_step(e.hp_in_b, e.hp_in_b_state, hp1_step(e.hp_in_a, e.hp_in_a_state, u));
-
-        float y;
-        if (factor < 2) {
-            y = pass(e, w);
-        } else {
-            resampler_process(e.up, e.up_state, &w, e.os_buf, 1);
-            for (int32_t j = 0; j < factor; ++j) e.os_buf[j] = pass(e, e.os_buf[j]);
-            resampler_process(e.down, e.down_state, e.os_buf, &y, uint32_t(factor));
-        }
-
-        const float o =
-            hp1_step(e.hp_out_b, e.hp_out_b_state, hp1_step(e.hp_out_a, e.hp_out_a_state, y));
-        const float m = smoother_step(e.mix);
-        const float z = u + m * (o - u);
-        // Makeup gain 0.7621998 + 3.5505533 e^(-2.703428 m): 4.3127531 dry, about 1 wet.
-        const float k = 0.7621998f + 3.5505533f * fast_exp2(m * -2.703428f * 1.442695f);
-        const float vol = smoother_step(e.volume);
-        const float b = smoother_step(e.bypass);
-        out[i] = dry + b * (z * k * vol - dry);
+        out[i] = output_stage(e, dry, pass(e, input_stage(e, dry)));
     }
 }

@@ -5,7 +5,20 @@
 
 #include <bit>
 #include <cstdint>
-#include <xmmintrin.h>
+#include <emmintrin.h>
+
+// The integer steps of the kernels run on the SSE register that holds the float, so
+// no value crosses to the general-purpose registers and back (the same bits either
+// way; only faster).
+inline __m128i bits_vec(float x) {
+    return _mm_castps_si128(_mm_set1_ps(x));
+}
+inline float float_vec(__m128i b) {
+    return _mm_cvtss_f32(_mm_castsi128_ps(b));
+}
+inline __m128i int_vec(int32_t i) {
+    return _mm_set1_epi32(i);
+}
 
 // Truncation toward zero of the SSE conversion: defined for every input (a NaN or an
 // out-of-range value gives INT32_MIN), unlike a plain cast.
@@ -25,7 +38,7 @@ constexpr float kMinNormal = 1.17549435e-38f; // 2^-126
 // 1/x: a magic-constant guess on the bit pattern refined by two Newton steps
 // (relative error below 2e-5 for normal x). No special cases.
 inline float fast_rcp(float x) {
-    const float r0 = float_of(0x7EF0E840u - bits_of(x));
+    const float r0 = float_vec(_mm_sub_epi32(int_vec(0x7EF0E840), bits_vec(x)));
     const float r1 = 2.0f * r0 - r0 * (x * r0);
     return 2.0f * r1 - r1 * (x * r1);
 }
@@ -35,19 +48,20 @@ inline float fast_rcp(float x) {
 inline float fast_exp2(float x) {
     if (x < -126.0f) return 0.0f;
     // Floor for non-integers; a negative integer gets i = x - 1 and f = 1.
-    const uint32_t sign = bits_of(x) >> 31;
-    const int32_t i = int32_t(uint32_t(trunc_to_int(x)) - sign);
-    const float f = x - float(i);
-    const float p = float_of((uint32_t(i) << 23) + 0x3F800000u);
+    const __m128i b = bits_vec(x);
+    const __m128i i = _mm_sub_epi32(_mm_cvttps_epi32(_mm_castsi128_ps(b)), _mm_srli_epi32(b, 31));
+    const float f = x - _mm_cvtss_f32(_mm_cvtepi32_ps(i));
+    const float p = float_vec(_mm_add_epi32(_mm_slli_epi32(i, 23), int_vec(0x3F800000)));
     return p + (f * p) * (f * (f * 0.07944154f + 0.22741129f) + 0.6931472f);
 }
 
 // log2 x for x > 0: exponent field plus a cubic in the mantissa (absolute error
 // below 6e-3).
 inline float fast_log2(float x) {
-    const int32_t b = std::bit_cast<int32_t>(x);
-    const float e = float(b >> 23);
-    const float m = float_of((uint32_t(b) & 0x7FFFFFu) | 0x3F800000u);
+    const __m128i b = bits_vec(x);
+    const float e = _mm_cvtss_f32(_mm_cvtepi32_ps(_mm_srai_epi32(b, 23)));
+    const float m =
+        float_vec(_mm_or_si128(_mm_and_si128(b, int_vec(0x7FFFFF)), int_vec(0x3F800000)));
     return ((0.16404256f * m - 1.0988653f) * m + 3.148298f) * m + (e - 129.21347f);
 }
 

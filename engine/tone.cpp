@@ -1,7 +1,5 @@
 #include "tone.h"
 
-#include <cstring>
-
 #include "kernels.h"
 
 constexpr float kPot = 20000.0f;       // ohms
@@ -16,6 +14,7 @@ void tone_set_rate(ToneStage& s, float fs_os) {
     s.fs = fs_os;
     s.inv_fs = 1.0f / fs_os;
     s.f_max = 0.499f * fs_os;
+    s.coefs_settled = 0;
 }
 
 float tone_warp_rc(float tone) {
@@ -29,10 +28,10 @@ float tone_warp_rc(float tone) {
     return (fast_exp2(e) + 1298.7429f) * kCap;
 }
 
-void tone_update(ToneStage& s, bool force) {
+void tone_update_controls(ToneStage& s, bool force) {
     const bool tone_moves = s.tone != s.tone_target;
     const bool scale_moves = s.cap_scale != s.cap_scale_target;
-    if (!force && !tone_moves && !scale_moves) return;
+    s.coefs_settled = 0;
     const float coef = s.smooth.coef;
     const float snap_sq = s.smooth.snap_sq;
 
@@ -64,12 +63,9 @@ void tone_update(ToneStage& s, bool force) {
     s.k = (w + w) * fast_rcp(fast_tan2pi(ph));
 }
 
-void tone_coefs(ToneStage& s) {
-    const float in[7] = {s.k, s.cap, s.cap_prev, s.fs, s.g_sum, s.g_b, s.g_bz};
-    if (std::memcmp(in, s.coefs_from, sizeof in) == 0) return;
-    std::memcpy(s.coefs_from, in, sizeof in);
-
+void tone_compute_coefs(ToneStage& s) {
     const float g = s.k * s.cap + (s.cap - s.cap_prev) * s.fs;
+    s.coefs_settled = s.cap == s.cap_prev;
     s.cap_prev = s.cap;
     const float p1 = fast_rcp(g + s.g_sum);
     s.m_q = s.g_sum * p1;
@@ -85,29 +81,11 @@ void tone_coefs(ToneStage& s) {
     s.m_zb = s.g_b * z;
 }
 
-float tone_process(ToneStage& s, ToneState& st, float x) {
-    tone_coefs(s);
-    const float h0 = s.k * st.va + st.ia;
-    const float h1 = s.k * st.vb + st.ib;
-    const float e1 = s.m_cp * h1;
-    const float e2 = h1 * s.m_wc + s.m_x * e1;
-    const float e3 = s.m_zb * (e1 + s.m_r * e2);
-    const float vn = h0 * s.m_zc + e3 + x * s.m_zin;
-    const float a = e2 + vn * s.m_y;
-    const float b = a * s.m_r + s.m_q * vn + e1;
-    st.va = vn;
-    st.vb = b - a;
-    st.ia = s.k * vn - h0;
-    st.ib = s.k * (b - a) - h1;
-    return b * s.out_a + vn * s.out_b; // vn + (vn - b) 1000 / Ra
-}
-
 void tone_reset(ToneStage& s, ToneState& st) {
     s.tone = s.tone_target;
     s.cap_scale = s.cap_scale_target;
     tone_update(s, true);
     s.cap_prev = s.cap;
-    std::memset(s.coefs_from, 0xFF, sizeof s.coefs_from); // never a real input: recompute
     tone_coefs(s);
     st = ToneState{};
 }

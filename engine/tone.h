@@ -20,9 +20,10 @@ struct ToneStage {
     float m_q, m_r, m_cp, m_x, m_y, m_wc, m_zin, m_zc, m_zb;
     float cap_prev; // capacitance of the previous sample
     float tone_target, cap_scale_target;
-    // Bit patterns of (k, cap, cap_prev, fs, g_sum, g_b, g_bz) at the last tone_coefs:
-    // equal inputs give equal coefficients, so the computation is skipped.
-    uint32_t coefs_from[7];
+    // Set when the coefficients were last computed from an unchanged capacitance and
+    // no control has moved since: the inputs of tone_coefs (k, cap, cap_prev, fs, g_sum,
+    // g_b, g_bz) are then the same as last time, and so are its results.
+    int32_t coefs_settled;
 };
 
 struct ToneState {
@@ -31,11 +32,40 @@ struct ToneState {
 };
 
 void tone_set_rate(ToneStage& s, float fs_os);
-void tone_update(ToneStage& s, bool force);
-void tone_coefs(ToneStage& s);
-// Computes the per-sample coefficients, then processes x.
-float tone_process(ToneStage& s, ToneState& st, float x);
-// Prewarping frequency P(tone) times the nominal capacitance 2.2e-07 F.
-float tone_warp_rc(float tone);
 // Snaps the controls to their targets, recomputes everything and clears the state.
 void tone_reset(ToneStage& s, ToneState& st);
+// Prewarping frequency P(tone) times the nominal capacitance 2.2e-07 F.
+float tone_warp_rc(float tone);
+
+// The moving part of tone_update and the computation of tone_coefs.
+void tone_update_controls(ToneStage& s, bool force);
+void tone_compute_coefs(ToneStage& s);
+
+// Advances the control smoothing by one oversampled sample (force: recompute all).
+inline void tone_update(ToneStage& s, bool force) {
+    if (force || s.tone != s.tone_target || s.cap_scale != s.cap_scale_target)
+        tone_update_controls(s, force);
+}
+
+// The per-sample coefficients, recomputed only when their inputs changed.
+inline void tone_coefs(ToneStage& s) {
+    if (!s.coefs_settled) tone_compute_coefs(s);
+}
+
+// Computes the per-sample coefficients, then processes x.
+inline float tone_process(ToneStage& s, ToneState& st, float x) {
+    tone_coefs(s);
+    const float h0 = s.k * st.va + st.ia;
+    const float h1 = s.k * st.vb + st.ib;
+    const float e1 = s.m_cp * h1;
+    const float e2 = h1 * s.m_wc + s.m_x * e1;
+    const float e3 = s.m_zb * (e1 + s.m_r * e2);
+    const float vn = h0 * s.m_zc + e3 + x * s.m_zin;
+    const float a = e2 + vn * s.m_y;
+    const float b = a * s.m_r + s.m_q * vn + e1;
+    st.va = vn;
+    st.vb = b - a;
+    st.ia = s.k * vn - h0;
+    st.ib = s.k * (b - a) - h1;
+    return b * s.out_a + vn * s.out_b; // vn + (vn - b) 1000 / Ra
+}
