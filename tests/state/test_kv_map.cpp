@@ -112,30 +112,9 @@ TEST(KvMap, ForeachStopsAtTheFirstNonZeroResult) {
     EXPECT_EQ(kv_map_foreach(empty.m, stop_at_c, &seen), 0);
 }
 
-TEST(KvMap, EqualKeysAreKeptAndTheNewOneComesJustBeforeTheOneItMet) {
-    Map map;
-    std::vector<std::string> values = {"first", "second", "third", "fourth", "fifth"};
-    for (const auto& v : values) {
-        const kv_node* met = first_equal_on_path(map.m, "dup");
-        ASSERT_EQ(map.insert("dup", v), 0);
-        const auto order = value_pointers(map.m);
-        if (met) {
-            auto at = std::find(order.begin(), order.end(), v.data());
-            ASSERT_NE(at + 1, order.end());
-            EXPECT_EQ(at[1], met->entry->value);
-        }
-    }
-    const Entries all = entries(map.m);
-    ASSERT_EQ(all.size(), values.size());
-    size_t len = 0;
-    const char* found = map.find("dup", &len);
-    EXPECT_EQ(found, first_equal_on_path(map.m, "dup")->entry->value)
-        << "a lookup returns the equal entry its descent meets first";
-}
-
-// Thousands of random keys, many repeated: after every insertion the tree is a valid
-// AVL tree, each duplicate lands just before the entry its descent met, and iteration
-// yields the inserted entries in sorted order.
+// Thousands of random keys, many repeated: the tree stays a valid AVL tree, each
+// duplicate lands just before the equal entry its descent met (which is also what a
+// lookup answers), and iteration yields the inserted entries in sorted order.
 TEST(KvMap, StaysBalancedAndSortedUnderRandomInsertsWithDuplicates) {
     std::mt19937 rng(1234);
     constexpr int kInserts = 3000;
@@ -152,6 +131,11 @@ TEST(KvMap, StaysBalancedAndSortedUnderRandomInsertsWithDuplicates) {
     Map map;
     for (int i = 0; i < kInserts; ++i) {
         const kv_node* met = first_equal_on_path(map.m, keys[i]);
+        if (met) {
+            size_t len = 0;
+            ASSERT_EQ(kv_map_find(map.m, keys[i].data(), keys[i].size(), &len), met->entry->value)
+                << "a lookup answers the first equal entry its descent meets";
+        }
         ASSERT_EQ(map.insert(keys[i], values[i]), 0);
         if (met && i % 7 == 0) {
             const auto order = value_pointers(map.m);
@@ -211,11 +195,4 @@ TEST(KvMap, InsertOutOfMemoryLeavesTheMapUnchanged) {
     }
     EXPECT_EQ(map.insert("dup", "new"), 0);
     EXPECT_EQ(entries(map.m).size(), before.size() + 1);
-}
-
-TEST(KvMap, NewMapOutOfMemoryIsNull) {
-    state_alloc_fail_after(0);
-    kv_map* m = kv_map_new();
-    state_alloc_fail_after(-1);
-    EXPECT_EQ(m, nullptr);
 }

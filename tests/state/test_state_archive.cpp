@@ -71,14 +71,9 @@ TEST(GoldenState, BothLayersWriteExactlyTheExpectedBytes) {
         const Bytes expected = golden_state(format);
         const Bytes written = plugin_bytes(format);
         ASSERT_EQ(written.size(), 5632u) << format;
-        EXPECT_TRUE(written == expected) << format << ": the written state differs";
-        if (written != expected) {
-            for (size_t i = 0; i < written.size(); ++i)
-                if (written[i] != expected[i]) {
-                    ADD_FAILURE() << "first difference at byte " << i;
-                    break;
-                }
-        }
+        const auto diff = std::mismatch(written.begin(), written.end(), expected.begin());
+        EXPECT_EQ(diff.first, written.end())
+            << format << ": first difference at byte " << diff.first - written.begin();
     }
 }
 
