@@ -36,6 +36,10 @@ bool version_ok(const void* text, size_t len) {
     return true;
 }
 
+int add_member(kv_map* archive, const char* name, const void* data, size_t len) {
+    return kv_map_insert(archive, name, std::strlen(name), data, len);
+}
+
 int insert_entry(const void* key, size_t key_len, const void* value, size_t value_len, void* user) {
     return kv_map_insert(static_cast<kv_map*>(user), key, key_len, value, value_len) != 0;
 }
@@ -146,40 +150,33 @@ uint8_t* state_archive_save(const state_archive* state, size_t* out_len) {
     }
     uint8_t* info = nullptr;
     uint8_t* params = nullptr;
-    uint8_t* inner_bytes = nullptr;
-    uint8_t* outer_bytes = nullptr;
-    kv_map* members = nullptr;
+    uint8_t* inner = nullptr;
+    uint8_t* outer = nullptr;
     size_t info_len = 0, params_len = 0, inner_len = 0, outer_len = 0;
-    bool ok = false;
 
     // Inner archive: "version", the two .map members and the unknown inner members.
-    if ((members = kv_map_new()) &&
-        kv_map_insert(members, kVersionMember, std::strlen(kVersionMember), kVersion,
-                      kVersionLen) == 0 &&
+    kv_map* members = kv_map_new();
+    if (members && add_member(members, kVersionMember, kVersion, kVersionLen) == 0 &&
         (info = map_build(state->info, &info_len)) &&
-        kv_map_insert(members, kInfoMember, std::strlen(kInfoMember), info, info_len) == 0 &&
+        add_member(members, kInfoMember, info, info_len) == 0 &&
         (params = map_build(state->parameters, &params_len)) &&
-        kv_map_insert(members, kParametersMember, std::strlen(kParametersMember), params,
-                      params_len) == 0 &&
+        add_member(members, kParametersMember, params, params_len) == 0 &&
         kv_map_foreach(state->extra_inner, insert_entry, members) == 0)
-        inner_bytes = tar_build(members, &inner_len);
+        inner = tar_build(members, &inner_len);
     kv_map_free(members);
     state_free(info);
     state_free(params);
+    if (!inner) return nullptr;
 
     // Outer archive: "dsp.tar" and the unknown outer members.
-    members = nullptr;
-    if (inner_bytes && (members = kv_map_new()) &&
-        kv_map_insert(members, kDspTar, std::strlen(kDspTar), inner_bytes, inner_len) == 0 &&
-        kv_map_foreach(state->extra_outer, insert_entry, members) == 0 &&
-        (outer_bytes = tar_build(members, &outer_len)))
-        ok = true;
+    members = kv_map_new();
+    if (members && add_member(members, kDspTar, inner, inner_len) == 0 &&
+        kv_map_foreach(state->extra_outer, insert_entry, members) == 0)
+        outer = tar_build(members, &outer_len);
     kv_map_free(members);
-    state_free(inner_bytes);
-
-    if (!ok) return nullptr;
-    *out_len = outer_len;
-    return outer_bytes;
+    state_free(inner);
+    if (outer) *out_len = outer_len;
+    return outer;
 }
 
 void state_archive_free(state_archive* state) {
