@@ -142,15 +142,42 @@ void engine_set_param(Engine& e, int index, float x) {
     }
 }
 
+// A smoother whose steps leave it where it is: its output has the target's bits and
+// target + (y - target) x coef gives them back (not so for -0 and non-finite targets).
+static bool smoother_settled(const Smoother& s) {
+    return bits_of(s.y) == bits_of(s.target) && bits_of(s.target) != 0x80000000u &&
+           s.target - s.target == 0.0f;
+}
+
+// Nothing moves during the block: the stages' controls sit on their targets with their
+// coefficients computed from them, and the four smoothers are settled. Every update and
+// smoother step would then return at once or give back the same value, so the block
+// can leave them out.
+static bool block_settled(const Engine& e) {
+    const ClipStage& c = e.clip;
+    const ToneStage& t = e.tone;
+    return c.drive == c.drive_target && c.f1 == c.f1_target && c.f2 == c.f2_target &&
+           c.coefs_settled && t.tone == t.tone_target && t.cap_scale == t.cap_scale_target &&
+           t.coefs_settled && smoother_settled(e.heat_gain) && smoother_settled(e.mix) &&
+           smoother_settled(e.volume) && smoother_settled(e.bypass);
+}
+
 // One oversampled sample through the clipping stage, the heat compensation gain and
-// the tone stage.
-static inline float pass(Engine& e, float x) {
-    clip_update(e.clip, false);
-    clip_coefs(e.clip);
-    const float c = clip_process(e.clip, e.clip_state, x);
-    const float g = smoother_step(e.heat_gain);
-    tone_update(e.tone, false);
-    return tone_process(e.tone, e.tone_state, c * g);
+// the tone stage. The two stage states are passed separately so that a block can keep
+// them in registers.
+template <bool kSettled>
+static inline float pass(Engine& e, ClipState& clip_state, ToneState& tone_state, float x) {
+    if constexpr (kSettled) {
+        const float c = clip_process(e.clip, clip_state, x);
+        return tone_filter(e.tone, tone_state, c * e.heat_gain.y);
+    } else {
+        clip_update(e.clip, false);
+        clip_coefs(e.clip);
+        const float c = clip_process(e.clip, clip_state, x);
+        const float g = smoother_step(e.heat_gain);
+        tone_update(e.tone, false);
+        return tone_process(e.tone, tone_state, c * g);
+    }
 }
 
 // Gain 4 and the input high-passes.
@@ -159,17 +186,27 @@ static inline float input_stage(Engine& e, float dry) {
     return hp1_step(e.hp_in_b, e.hp_in_b_state, hp1_step(e.hp_in_a, e.hp_in_a_state, u));
 }
 
+// Makeup gain 0.7621998 + 3.5505533 e^(-2.703428 m): 4.3127531 dry, about 1 wet.
+static inline float makeup_gain(float m) {
+    return 0.7621998f + 3.5505533f * fast_exp2(m * -2.703428f * 1.442695f);
+}
+
 // The output high-passes, dry/wet mix with makeup gain, volume and bypass crossfade.
-static inline float output_stage(Engine& e, float dry, float y) {
+// A settled block takes the smoothers' outputs and the makeup gain from `held`.
+struct HeldGains {
+    float mix, makeup, volume, bypass;
+};
+
+template <bool kSettled>
+static inline float output_stage(Engine& e, const HeldGains& held, float dry, float y) {
     const float u = kInputGain * dry;
     const float o =
         hp1_step(e.hp_out_b, e.hp_out_b_state, hp1_step(e.hp_out_a, e.hp_out_a_state, y));
-    const float m = smoother_step(e.mix);
+    const float m = kSettled ? held.mix : smoother_step(e.mix);
     const float z = u + m * (o - u);
-    // Makeup gain 0.7621998 + 3.5505533 e^(-2.703428 m): 4.3127531 dry, about 1 wet.
-    const float k = 0.7621998f + 3.5505533f * fast_exp2(m * -2.703428f * 1.442695f);
-    const float vol = smoother_step(e.volume);
-    const float b = smoother_step(e.bypass);
+    const float k = kSettled ? held.makeup : makeup_gain(m);
+    const float vol = kSettled ? held.volume : smoother_step(e.volume);
+    const float b = kSettled ? held.bypass : smoother_step(e.bypass);
     return dry + b * (z * k * vol - dry);
 }
 
@@ -179,7 +216,9 @@ static inline float output_stage(Engine& e, float dry, float y) {
 // chain overlaps with the filter work of neighbouring samples. Every value is
 // computed as in the sample-by-sample order of the chain, so the output bits and the
 // state left in the record are the same.
-static void process_oversampled(Engine& e, const float* in, float* out, uint32_t n) {
+template <bool kSettled>
+static void process_oversampled(Engine& e, const HeldGains& held, const float* in, float* out,
+                                uint32_t n) {
     const int32_t factor = e.os_factor;
     const float gain = float(factor); // makes up for the inserted zeros
     const int64_t m = int64_t(n) * factor;
@@ -223,7 +262,7 @@ static void process_oversampled(Engine& e, const float* in, float* out, uint32_t
             y = wave_step(down, e.down, bx0, bx1);
         }
         if (down_slot == 0) {
-            out[next_out] = output_stage(e, in[next_out], y);
+            out[next_out] = output_stage<kSettled>(e, held, in[next_out], y);
             ++next_out;
         }
         if (++down_slot == factor) down_slot = 0;
@@ -232,18 +271,38 @@ static void process_oversampled(Engine& e, const float* in, float* out, uint32_t
     for (int64_t s = 0; s < 7; ++s) up_step(s);
     float x_next = up_step(7);
     int32_t buf_slot = 0;
+    // Local copies: stores to `out` could otherwise alias them, which would send the
+    // stages' state through memory on every sample.
+    ClipState clip_state = e.clip_state;
+    ToneState tone_state = e.tone_state;
     for (int64_t j = 0; j < m; ++j) {
         const float x = x_next;
         if (j + 1 < m) x_next = up_step(j + 8);
-        const float y = pass(e, x);
+        const float y = pass<kSettled>(e, clip_state, tone_state, x);
         e.os_buf[buf_slot] = y;
         if (++buf_slot == factor) buf_slot = 0;
         down_step(j, y);
     }
+    e.clip_state = clip_state;
+    e.tone_state = tone_state;
     for (int64_t s = m; s < m + 7; ++s) down_step(s, 0.0f);
 
     wave_end(up, e.up_state);
     wave_end(down, e.down_state);
+}
+
+template <bool kSettled>
+static void process_base_rate(Engine& e, const HeldGains& held, const float* in, float* out,
+                              uint32_t n) {
+    ClipState clip_state = e.clip_state;
+    ToneState tone_state = e.tone_state;
+    for (uint32_t i = 0; i < n; ++i) {
+        const float dry = in[i];
+        const float y = pass<kSettled>(e, clip_state, tone_state, input_stage(e, dry));
+        out[i] = output_stage<kSettled>(e, held, dry, y);
+    }
+    e.clip_state = clip_state;
+    e.tone_state = tone_state;
 }
 
 void engine_process(Engine& e, const float* in, float* out, uint32_t n) {
@@ -252,12 +311,17 @@ void engine_process(Engine& e, const float* in, float* out, uint32_t n) {
         if (s->set.dirty) smoother_update_coefs(*s);
     if (n == 0) return;
 
+    const HeldGains held = {e.mix.y, makeup_gain(e.mix.y), e.volume.y, e.bypass.y};
+    const bool settled = block_settled(e);
     if (e.os_factor >= 2) {
-        process_oversampled(e, in, out, n);
-        return;
-    }
-    for (uint32_t i = 0; i < n; ++i) {
-        const float dry = in[i];
-        out[i] = output_stage(e, dry, pass(e, input_stage(e, dry)));
+        if (settled)
+            process_oversampled<true>(e, held, in, out, n);
+        else
+            process_oversampled<false>(e, held, in, out, n);
+    } else {
+        if (settled)
+            process_base_rate<true>(e, held, in, out, n);
+        else
+            process_base_rate<false>(e, held, in, out, n);
     }
 }

@@ -52,9 +52,8 @@ inline void tone_coefs(ToneStage& s) {
     if (!s.coefs_settled) tone_compute_coefs(s);
 }
 
-// Computes the per-sample coefficients, then processes x.
-inline float tone_process(ToneStage& s, ToneState& st, float x) {
-    tone_coefs(s);
+// Processes x with the current per-sample coefficients.
+inline float tone_filter(const ToneStage& s, ToneState& st, float x) {
     const float h0 = s.k * st.va + st.ia;
     const float h1 = s.k * st.vb + st.ib;
     const float e1 = s.m_cp * h1;
@@ -68,4 +67,10 @@ inline float tone_process(ToneStage& s, ToneState& st, float x) {
     st.ia = s.k * vn - h0;
     st.ib = s.k * (b - a) - h1;
     return b * s.out_a + vn * s.out_b; // vn + (vn - b) 1000 / Ra
+}
+
+// Computes the per-sample coefficients, then processes x.
+inline float tone_process(ToneStage& s, ToneState& st, float x) {
+    tone_coefs(s);
+    return tone_filter(s, st, x);
 }

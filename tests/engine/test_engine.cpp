@@ -230,11 +230,20 @@ TEST(Engine, BlockProcessingMatchesTheSampleBySampleChainIncludingItsState) {
             auto a = make_engine(fs);
             auto b = make_engine(fs);
             std::vector<float> out_a(in.size()), out_b(in.size());
+            bool restarted = false;
             for (size_t pos = 0, k = 0; pos < in.size(); pos += block, ++k) {
                 const uint32_t n = uint32_t(std::min<size_t>(block, in.size() - pos));
-                if (k % 5 == 0) { // parameters move now and then
-                    engine_set_param(*a, int(k % 5), float(k * 7 % 100));
-                    engine_set_param(*b, int(k % 5), float(k * 7 % 100));
+                if (pos < in.size() / 2) {
+                    if (k % 5 == 0) { // in the first half parameters move now and then
+                        const int index = int(k / 5 % kParamCount);
+                        const float value = index == PARAM_BYPASS ? float(k / 30 % 2) : k * 7 % 100;
+                        engine_set_param(*a, index, value);
+                        engine_set_param(*b, index, value);
+                    }
+                } else if (!restarted) { // then a restart, after which nothing moves
+                    engine_reset(*a);
+                    engine_reset(*b);
+                    restarted = true;
                 }
                 engine_process(*a, &in[pos], &out_a[pos], n);
                 reference_process(*b, &in[pos], &out_b[pos], n);
