@@ -223,29 +223,25 @@ static void process_oversampled(Engine& e, const HeldGains& held, const float* i
     const float gain = float(factor); // makes up for the inserted zeros
     const int64_t m = int64_t(n) * factor;
     const int32_t phase = e.down_state.phase; // decimator keeps samples phase, phase+N, ...
-    ResamplerWave up = wave_begin(e.up_state);
-    ResamplerWave down = wave_begin(e.down_state);
+    ResamplerWave up = wave_begin(e.up, e.up_state);
+    ResamplerWave down = wave_begin(e.down, e.down_state);
 
     // Interpolator step s (0 <= s < m + 7) produces oversampled sample s - 7.
     uint32_t next_in = 0;
     int32_t up_slot = 0; // s mod factor
     const auto up_step = [&](int64_t s) {
-        float bx0 = 0.0f, bx1 = 0.0f;
+        float x = 0.0f;
+        bool inserted_zero = false;
         if (s < m) {
-            if (up_slot == 0) {
-                const float x = input_stage(e, in[next_in++]) * gain;
-                bx0 = e.up.b0[0] * x;
-                bx1 = e.up.b1[0] * x;
-            } else {
-                bx0 = bx1 = -0.0f; // an inserted zero
-            }
+            inserted_zero = up_slot != 0;
+            x = inserted_zero ? -0.0f : input_stage(e, in[next_in++]) * gain;
             if (++up_slot == factor) up_slot = 0;
         }
         if (s < 7 || s >= m) {
             const WaveMask mask = wave_mask(s, m);
-            return wave_step(up, e.up, bx0, bx1, &mask);
+            return wave_step(up, x, inserted_zero, &mask);
         }
-        return wave_step(up, e.up, bx0, bx1);
+        return wave_step(up, x, inserted_zero);
     };
 
     // Decimator step s takes oversampled sample s (none from m on) and yields the filter
@@ -253,13 +249,12 @@ static void process_oversampled(Engine& e, const HeldGains& held, const float* i
     uint32_t next_out = 0;
     int32_t down_slot = -7 - phase; // (s - 7 - phase) mod factor, once s >= 7
     const auto down_step = [&](int64_t s, float x) {
-        const float bx0 = e.down.b0[0] * x, bx1 = e.down.b1[0] * x;
         float y;
         if (s < 7 || s >= m) {
             const WaveMask mask = wave_mask(s, m);
-            y = wave_step(down, e.down, bx0, bx1, &mask);
+            y = wave_step(down, x, false, &mask);
         } else {
-            y = wave_step(down, e.down, bx0, bx1);
+            y = wave_step(down, x);
         }
         if (down_slot == 0) {
             out[next_out] = output_stage<kSettled>(e, held, in[next_out], y);
