@@ -4,8 +4,10 @@
 #include <cstdlib>
 
 namespace {
-long allowed = -1; // allocations left before refusing; negative: unlimited
-long live = 0;
+// Per thread: plug-in instances save and restore on any host thread at once, and a
+// test's failure injection must not reach another thread's allocations.
+thread_local long allowed = -1; // allocations left before refusing; negative: unlimited
+thread_local long live = 0;
 
 bool may_allocate() {
     if (allowed < 0) return true;

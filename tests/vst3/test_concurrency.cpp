@@ -90,3 +90,14 @@ TEST(Vst3Concurrency, QueueChangesDuringSavesAllArrive) {
     EXPECT_EQ(state_values(p.state())[0], last) << "settled";
     EXPECT_TRUE(last == 20.0f || last == 40.0f);
 }
+
+TEST(Vst3Concurrency, TwoInstancesSaveOnTwoThreadsAtOnce) {
+    ActiveProcessor p1, p2;
+    auto saver = [](ActiveProcessor* p) {
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(state_values(p->state()).size(), size_t(kParamCount));
+    };
+    std::thread t1(saver, &p1), t2(saver, &p2);
+    t1.join();
+    t2.join();
+}
