@@ -23,8 +23,9 @@ windows:
 	@tools/build.sh windows
 
 demo:
-	@tools/setup-deps.sh build lv2
+	@tools/setup-deps.sh build lv2 page
 	@tools/build.sh linux
+	@cd page && npm ci --silent --no-audit --no-fund >/dev/null
 	@tools/demo.sh
 
 test:

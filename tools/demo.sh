@@ -2,7 +2,8 @@
 # make demo: synthesises a guitar-like phrase, renders it at three contrasting settings
 # with emberpress-render, plots the engine's transfer curves and a spectrum, and, once
 # the LV2 bundle is built, renders the phrase through the plug-in in a real host
-# (lv2apply) and checks that both agree sample for sample.
+# (lv2apply) and checks that both agree sample for sample; last, it takes a screenshot
+# of the editor page.
 # Usage: tools/demo.sh [BUILD_DIR]   (default build/linux, built by `make demo`)
 set -e
 cd "$(dirname "$0")/.."
@@ -58,8 +59,16 @@ else
     echo "(the LV2 bundle is not built: rendered with emberpress-render only)"
 fi
 
+# The editor page as a musician sees it, at its design size.
+rm -f "$out/editor.png"
+if [ -d page/node_modules/playwright-core ] && [ -x /usr/bin/chromium ]; then
+    (cd page && node tests/screenshot.js "../$out/editor.png") ||
+        echo "demo: could not take the editor screenshot" >&2
+fi
+
 echo "demo files:"
-for f in "$out"/*.wav "$out"/*.svg; do
+for f in "$out"/*.wav "$out"/*.svg "$out"/*.png; do
+    [ -f "$f" ] || continue
     echo "  $PWD/$f"
 done
 if [ "$agree" = no ]; then
