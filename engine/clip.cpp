@@ -58,11 +58,6 @@ void clip_update_controls(ClipStage& s, bool force) {
     s.k = (2.0f * w) * fast_rcp(fast_tan2pi(ph));
 }
 
-// Omega of an argument, taking large arguments as their own value.
-static inline float omega_or_linear(float a) {
-    return a >= kOmegaLinear ? a : fast_omega(a);
-}
-
 void clip_compute_coefs(ClipStage& s) {
     using clip_detail::omega_or_linear;
     // Capacitor admittances, including the change of capacitance since the last sample.

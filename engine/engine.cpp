@@ -142,11 +142,12 @@ void engine_set_param(Engine& e, int index, float x) {
     }
 }
 
-// A smoother whose steps leave it where it is: its output has the target's bits and
-// target + (y - target) x coef gives them back (not so for -0 and non-finite targets).
+// A smoother whose steps leave it where it is: its output has the target's bits, so
+// target + (y - target) x coef = target + 0 gives them back (not so for a target of -0,
+// or when the target or the coefficient is not finite).
 static bool smoother_settled(const Smoother& s) {
     return bits_of(s.y) == bits_of(s.target) && bits_of(s.target) != 0x80000000u &&
-           s.target - s.target == 0.0f;
+           s.target - s.target == 0.0f && s.set.coef - s.set.coef == 0.0f;
 }
 
 // Nothing moves during the block: the stages' controls sit on their targets with their
