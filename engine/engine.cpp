@@ -212,11 +212,11 @@ static inline float output_stage(Engine& e, const HeldGains& held, float dry, fl
 }
 
 // The oversampled chain for a whole block in one loop: the interpolator runs one
-// oversampled sample ahead of the clipping and tone stages and the decimator seven
-// behind (its wavefront delay), so the clipping stage's long per-sample dependency
-// chain overlaps with the filter work of neighbouring samples. Every value is
-// computed as in the sample-by-sample order of the chain, so the output bits and the
-// state left in the record are the same.
+// oversampled sample ahead of the clipping and tone stages and the decimator eight
+// behind (one iteration, then its wavefront delay), so the clipping stage's long per-sample
+// dependency chain overlaps with the filter work of neighbouring samples. Every value is computed
+// as in the sample-by-sample order of the chain, so the output bits and the state left in the
+// record are the same.
 template <bool kSettled>
 static void process_oversampled(Engine& e, const HeldGains& held, const float* in, float* out,
                                 uint32_t n) {
@@ -271,16 +271,21 @@ static void process_oversampled(Engine& e, const HeldGains& held, const float* i
     // stages' state through memory on every sample.
     ClipState clip_state = e.clip_state;
     ToneState tone_state = e.tone_state;
+    // The decimator takes each sample one iteration later, when its input is long
+    // computed, rather than queueing behind the stages' chain.
+    float y_prev = 0.0f;
     for (int64_t j = 0; j < m; ++j) {
         const float x = x_next;
         if (j + 1 < m) x_next = up_step(j + 8);
         const float y = pass<kSettled>(e, clip_state, tone_state, x);
         e.os_buf[buf_slot] = y;
         if (++buf_slot == factor) buf_slot = 0;
-        down_step(j, y);
+        if (j > 0) down_step(j - 1, y_prev);
+        y_prev = y;
     }
     e.clip_state = clip_state;
     e.tone_state = tone_state;
+    down_step(m - 1, y_prev);
     for (int64_t s = m; s < m + 7; ++s) down_step(s, 0.0f);
 
     wave_end(up, e.up_state);
