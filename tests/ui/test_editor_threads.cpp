@@ -37,7 +37,7 @@ TEST_F(EditorTest, HostValuesFromSeveralThreadsAtOnceAllReachThePage) {
     with_time_limit([&] {
         OpenEditor e;
         open(e, make_host());
-        constexpr int kRounds = 50;
+        constexpr int kRounds = 200;
         // Index 0 from the creating thread, 1 to 4 from four other threads, all at once.
         std::vector<std::thread> others;
         for (int t = 1; t <= 4; ++t)
