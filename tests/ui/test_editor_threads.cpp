@@ -123,12 +123,15 @@ TEST_F(EditorTest, HostSetsValuesFromInsideItsEditCallback) {
 TEST_F(EditorTest, ResizesFollowTheWindowAlsoWhileAPageEditIsInFlight) {
     with_time_limit([&] {
         Host host = make_host();
-        // Inside the callback the UI thread waits for this thread: the host must not wait
-        // for it in turn, so it resizes asynchronously.
-        host.react = [](Host& h, const Edit&) {
-            EXPECT_TRUE(SetWindowPos(h.ed->ui_window, nullptr, 0, 0, 1000, 600,
+        // Inside the callback the UI thread waits for this thread. A host may resize
+        // asynchronously (the first edit) or wait for the window (the second): the UI
+        // thread answers the size change while it waits.
+        host.react = [](Host& h, const Edit& edit) {
+            UINT wait = edit.index == 2 ? SWP_ASYNCWINDOWPOS : 0;
+            int width = edit.index == 2 ? 1000 : 900;
+            EXPECT_TRUE(SetWindowPos(h.ed->ui_window, nullptr, 0, 0, width, 600,
                                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE |
-                                         SWP_NOOWNERZORDER | SWP_ASYNCWINDOWPOS));
+                                         SWP_NOOWNERZORDER | wait));
         };
         OpenEditor e;
         open(e, std::move(host));
@@ -139,9 +142,12 @@ TEST_F(EditorTest, ResizesFollowTheWindowAlsoWhileAPageEditIsInFlight) {
         deliver(e.browser, L"s 2 42480000");
         EXPECT_TRUE(pump_until(
             [&] { return contains(browser_log(e.browser), "put_Bounds 0 0 1000 600"); }));
+        deliver(e.browser, L"s 3 42480000");
+        EXPECT_EQ(browser_log(e.browser).back(), "WebMessageReceived -> 0x00000000");
+        EXPECT_TRUE(contains(browser_log(e.browser), "put_Bounds 0 0 900 600"));
         RECT client;
         GetClientRect(e.host.ed->ui_window, &client);
-        EXPECT_EQ(client.right, 1000);
+        EXPECT_EQ(client.right, 900);
         EXPECT_EQ(client.bottom, 600);
         close(e);
         expect_nothing_left(e.browser);
