@@ -24,7 +24,7 @@
 #include "engine/engine.h"
 #include "engine/params.h"
 #include "tools/demo/phrase.h"
-#include "tools/demo/spectrum.h"
+#include "tools/demo/fft.h"
 #include "tools/demo/svg_plot.h"
 
 namespace {

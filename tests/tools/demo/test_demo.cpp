@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tools/demo/phrase.h"
-#include "tools/demo/spectrum.h"
+#include "tools/demo/fft.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/demo/spectrum.h"
+#include "tools/demo/fft.h"
 
 #include <cmath>
 #include <numbers>
