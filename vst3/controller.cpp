@@ -1,18 +1,21 @@
 // The edit controller: describes the six parameters to the host, converts between
 // normalized, plain and text values, keeps its own plain copy of every parameter and
 // reads the processor's saved state when the host hands it over. It never talks to the
-// processor directly; values travel through the host.
+// processor directly; values travel through the host. It also creates the plug views,
+// keeps a list of them, shows the host's changes on their pages and turns the pages'
+// edits into the host's begin/perform/end-edit calls.
 #include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "vst3/emberpress_vst3.h"
+#include "vst3/view.h"
 
 using namespace vst3;
-
-namespace {
 
 struct Vst3Controller {
     const IEditControllerVtbl* edit; // also FUnknown and IPluginBase
@@ -22,7 +25,13 @@ struct Vst3Controller {
     FUnknown* host_context; // no reference held
     double plain_values[kParamCount];
     IComponentHandler* handler; // one reference held
+    // Every view createView made and not yet destroyed; a null entry is a free slot.
+    // The list grows by one slot when full and never shrinks.
+    Vst3View** view_slots;
+    uint64_t view_slot_count;
 };
+
+namespace {
 
 template <class I>
 Vst3Controller* self_of(I* iface, size_t offset) {
@@ -44,11 +53,21 @@ uint32_t add_ref(IEditController* i) {
     return uint32_t(self(i)->ref_count.fetch_add(1) + 1);
 }
 
+// The last reference also drops one reference of every view still in the list. A view
+// the host holds beyond that is cut loose rather than left pointing at freed memory.
 uint32_t release(IEditController* i) {
     Vst3Controller* c = self(i);
     const int32_t count = c->ref_count.fetch_sub(1) - 1;
     if (count == 0) {
+        for (uint64_t s = 0; s < c->view_slot_count; ++s) {
+            Vst3View* view = c->view_slots[s];
+            if (view && vst3_view_release(view) > 0) {
+                vst3_view_forget_controller(view);
+                c->view_slots[s] = nullptr;
+            }
+        }
         if (c->handler) c->handler->vtbl->unknown.release(c->handler);
+        std::free(c->view_slots);
         delete c;
     }
     return uint32_t(count);
@@ -99,6 +118,15 @@ double stored_plain(int index, double plain) {
 
 int index_of(ParamID id) {
     return param_index_from_vst3_id(id);
+}
+
+// Shows a parameter's stored value on every open page, in list order. The list is read
+// afresh at each step: showing a value lets relayed page edits run, and the host may
+// create or release views from inside them.
+void show_in_views(Vst3Controller* c, int index) {
+    const float value = float(c->plain_values[index]);
+    for (uint64_t s = 0; s < c->view_slot_count; ++s)
+        if (Vst3View* view = c->view_slots[s]) vst3_view_show_value(view, uint32_t(index), value);
 }
 
 // A UTF-16 text of at most 127 characters and its terminator.
@@ -173,6 +201,7 @@ tresult set_component_state(IEditController* i, IBStream* stream) {
     if (!vst3_read_state(stream, stored)) return kResultFalse;
     Vst3Controller* c = self(i);
     for (int k = 0; k < kParamCount; ++k) c->plain_values[k] = stored_plain(k, stored[k]);
+    for (int k = 0; k < kParamCount; ++k) show_in_views(c, k);
     return kResultOk;
 }
 
@@ -256,7 +285,9 @@ tresult set_param_normalized(IEditController* i, ParamID id, ParamValue value) {
     if (index < 0) return kResultFalse;
     // A non-finite value has no place in the range; the processor ignores it too.
     if (!std::isfinite(value)) return kInvalidArgument;
-    self(i)->plain_values[index] = stored_plain(index, param_to_plain(index, value));
+    Vst3Controller* c = self(i);
+    c->plain_values[index] = stored_plain(index, param_to_plain(index, value));
+    show_in_views(c, index);
     return kResultOk;
 }
 
@@ -269,9 +300,26 @@ tresult set_component_handler(IEditController* i, IComponentHandler* handler) {
     return kResultOk;
 }
 
-// The editor is not part of this module yet.
-IPlugView* create_view(IEditController*, FIDString) {
-    return nullptr;
+// A view of the editor, entered in the first free slot of the list (or a new one).
+IPlugView* create_view(IEditController* i, FIDString name) {
+    if (!name || std::strcmp(name, "editor") != 0) return nullptr;
+    Vst3Controller* c = self(i);
+    Vst3View* view = vst3_view_new(c);
+    if (!view) return nullptr;
+    uint64_t slot = 0;
+    while (slot < c->view_slot_count && c->view_slots[slot]) ++slot;
+    if (slot == c->view_slot_count) {
+        auto* grown = static_cast<Vst3View**>(
+            std::realloc(c->view_slots, size_t(c->view_slot_count + 1) * sizeof(Vst3View*)));
+        if (!grown) {
+            vst3_view_release(view);
+            return nullptr;
+        }
+        c->view_slots = grown;
+        c->view_slots[c->view_slot_count++] = nullptr;
+    }
+    c->view_slots[slot] = view;
+    return vst3_view_interface(view);
 }
 
 constexpr IEditControllerVtbl kEditVtbl = {
@@ -323,6 +371,36 @@ constexpr IConnectionPointVtbl kConnectionVtbl = {
 };
 
 } // namespace
+
+void vst3_controller_edit(Vst3Controller* c, EditStep step, uint32_t index, float value) {
+    if (!c || index >= uint32_t(kParamCount)) return;
+    const double plain = stored_plain(int(index), double(value));
+    c->plain_values[index] = plain;
+    IComponentHandler* h = c->handler;
+    if (!h) return;
+    const ParamID id = kParams[index].vst3_id;
+    const double normalized = param_to_normalized(int(index), plain);
+    // The host may replace its handler from inside these calls; this one stays valid.
+    h->vtbl->unknown.addRef(h);
+    if (step == EditStep::begin) h->vtbl->beginEdit(h, id);
+    h->vtbl->performEdit(h, id, normalized);
+    if (step == EditStep::end) h->vtbl->endEdit(h, id);
+    h->vtbl->unknown.release(h);
+}
+
+float vst3_controller_plain_value(const Vst3Controller* c, uint32_t index) {
+    if (index >= uint32_t(kParamCount)) return 0;
+    return c ? float(c->plain_values[index]) : kParamDefaults[index];
+}
+
+void vst3_controller_forget_view(Vst3Controller* c, const Vst3View* view) {
+    for (uint64_t s = 0; s < c->view_slot_count; ++s) {
+        if (c->view_slots[s] == view) {
+            c->view_slots[s] = nullptr;
+            return;
+        }
+    }
+}
 
 IEditController* vst3_controller_new() {
     Vst3Controller* c = new (std::nothrow) Vst3Controller{};

@@ -117,6 +117,7 @@ inline constexpr uint32_t kDistributable = 1 << 0;
 inline constexpr char kVstAudioEffectClass[] = "Audio Module Class";
 inline constexpr char kVstComponentControllerClass[] = "Component Controller Class";
 inline constexpr char kVstVersionString[] = "VST 3.8.0";
+inline constexpr char kPlatformTypeHWND[] = "HWND"; // a Win32 window handle
 
 inline constexpr MediaType kAudio = 0;
 inline constexpr MediaType kEvent = 1;
@@ -447,6 +448,34 @@ struct IParamValueQueue {
     const IParamValueQueueVtbl* vtbl;
 };
 
+struct IPlugFrame;
+struct IPlugViewVtbl {
+    UnknownSlots<IPlugView> unknown;
+    tresult (*isPlatformTypeSupported)(IPlugView* self, FIDString type);
+    tresult (*attached)(IPlugView* self, void* parent, FIDString type);
+    tresult (*removed)(IPlugView* self);
+    tresult (*onWheel)(IPlugView* self, float distance);
+    tresult (*onKeyDown)(IPlugView* self, char16 key, int16_t keyCode, int16_t modifiers);
+    tresult (*onKeyUp)(IPlugView* self, char16 key, int16_t keyCode, int16_t modifiers);
+    tresult (*getSize)(IPlugView* self, ViewRect* size);
+    tresult (*onSize)(IPlugView* self, ViewRect* newSize);
+    tresult (*onFocus)(IPlugView* self, TBool state);
+    tresult (*setFrame)(IPlugView* self, IPlugFrame* frame);
+    tresult (*canResize)(IPlugView* self);
+    tresult (*checkSizeConstraint)(IPlugView* self, ViewRect* rect);
+};
+struct IPlugView {
+    const IPlugViewVtbl* vtbl;
+};
+
+struct IPlugFrameVtbl {
+    UnknownSlots<IPlugFrame> unknown;
+    tresult (*resizeView)(IPlugFrame* self, IPlugView* view, ViewRect* newSize);
+};
+struct IPlugFrame {
+    const IPlugFrameVtbl* vtbl;
+};
+
 // Slot counts, so a table that gains or loses a member fails to build.
 static_assert(sizeof(IPluginFactory3Vtbl) == 10 * sizeof(void*));
 static_assert(sizeof(IComponentVtbl) == 14 * sizeof(void*));
@@ -459,5 +488,7 @@ static_assert(sizeof(IComponentHandlerVtbl) == 7 * sizeof(void*));
 static_assert(sizeof(IBStreamVtbl) == 7 * sizeof(void*));
 static_assert(sizeof(IParameterChangesVtbl) == 6 * sizeof(void*));
 static_assert(sizeof(IParamValueQueueVtbl) == 7 * sizeof(void*));
+static_assert(sizeof(IPlugViewVtbl) == 15 * sizeof(void*));
+static_assert(sizeof(IPlugFrameVtbl) == 4 * sizeof(void*));
 
 } // namespace vst3

@@ -79,7 +79,6 @@ TEST(Vst3Controller, DescribesTheSixParameters) {
     }
     EXPECT_EQ(e->vtbl->setState(e, nullptr), kNotImplemented);
     EXPECT_EQ(e->vtbl->getState(e, nullptr), kNotImplemented);
-    EXPECT_EQ(e->vtbl->createView(e, "editor"), nullptr);
 }
 
 TEST(Vst3Controller, ShowsValuesWithTwoTruncatedDecimals) {

@@ -1,0 +1,231 @@
+// The plug view on Windows: shows the web editor inside the host's window. Attaching
+// creates the editor (its own UI thread and browser) and a 20 ms idle timer on the
+// editor's window, and gives the page the controller's current values; the page's
+// edits come back through the controller. Every IPlugView call arrives on the host's
+// user-interface thread, which is also the editor's creating thread.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "kestrel/kestrel.h"
+#include "ui/editor.h"
+#include "ui/editor_record.h"
+#include "vst3/emberpress_vst3.h"
+#include "vst3/view.h"
+
+using namespace vst3;
+
+struct Vst3View {
+    const IPlugViewVtbl* vtbl; // also FUnknown
+    int32_t ref_count;
+    IPlugFrame* frame;          // stored only; the view never asks the host to resize
+    editor* ed;                 // null while detached
+    Vst3Controller* controller; // no reference held; null once the controller is gone
+    UINT_PTR timer;
+};
+
+namespace {
+
+constexpr int kWidth = 800, kHeight = 400;
+constexpr UINT kIdleMilliseconds = 20;
+
+Vst3View* self(IPlugView* i) {
+    return reinterpret_cast<Vst3View*>(i);
+}
+
+bool is_hwnd(FIDString type) {
+    return type && std::strcmp(type, kPlatformTypeHWND) == 0;
+}
+
+// --- What the editor asks of the view ------------------------------------------------
+
+const char* module_folder(void*) {
+    return vst3_module_folder(); // WebView2Loader.dll is looked for here
+}
+const char* page_folder(void*) {
+    return vst3_resources_folder(); // index.html is looked for here
+}
+void begin_edit(void* view, uint32_t index, float value) {
+    vst3_controller_edit(static_cast<Vst3View*>(view)->controller, EditStep::begin, index, value);
+}
+void perform_edit(void* view, uint32_t index, float value) {
+    vst3_controller_edit(static_cast<Vst3View*>(view)->controller, EditStep::perform, index, value);
+}
+void end_edit(void* view, uint32_t index, float value) {
+    vst3_controller_edit(static_cast<Vst3View*>(view)->controller, EditStep::end, index, value);
+}
+
+// Runs on the editor's UI thread, which owns the timer's window.
+void CALLBACK idle_timer(HWND, UINT, UINT_PTR id, DWORD) {
+    editor_idle(reinterpret_cast<Vst3View*>(id)->ed);
+}
+
+// The editor is destroyed before the field is cleared: until then its UI thread may
+// still run the timer, which reads the field.
+void close_editor(Vst3View* v) {
+    if (!v->ed) return;
+    KillTimer(v->ed->ui_window, reinterpret_cast<UINT_PTR>(v));
+    editor_destroy(v->ed);
+    v->ed = nullptr;
+    v->timer = 0;
+}
+
+// --- IPlugView ---------------------------------------------------------------------
+
+uint32_t add_ref(IPlugView* i) {
+    return uint32_t(++self(i)->ref_count);
+}
+
+uint32_t release(IPlugView* i) {
+    return vst3_view_release(self(i));
+}
+
+tresult query_interface(IPlugView* i, const char* iid, void** obj) {
+    if (!obj) return kInvalidArgument;
+    if (iid && (uid_equal(iid, kFUnknownIid) || uid_equal(iid, kIPlugViewIid))) {
+        *obj = i;
+        add_ref(i);
+        return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+tresult is_platform_type_supported(IPlugView*, FIDString type) {
+    return is_hwnd(type) ? kResultTrue : kResultFalse;
+}
+
+// A parent that is no window would only fail deeper down; it is refused up front.
+tresult attached(IPlugView* i, void* parent, FIDString type) {
+    Vst3View* v = self(i);
+    if (!is_hwnd(type) || v->ed) return kInvalidArgument;
+    if (!parent || !IsWindow(static_cast<HWND>(parent))) return kInvalidArgument;
+    const editor_callbacks callbacks = {v,          "vst3",       module_folder, page_folder,
+                                        begin_edit, perform_edit, end_edit};
+    editor* ed = editor_create(true, parent, callbacks, kestrel_handle_message, kWidth, kHeight,
+                               kParamCount);
+    if (!ed) return kResultFalse;
+    v->ed = ed; // before the timer, which reads it
+    v->timer =
+        SetTimer(ed->ui_window, reinterpret_cast<UINT_PTR>(v), kIdleMilliseconds, idle_timer);
+    if (!v->timer) {
+        editor_destroy(ed);
+        v->ed = nullptr;
+        return kResultFalse;
+    }
+    // The page starts with the current values. Handing them over lets relayed page
+    // edits run, and a host may close the editor from inside one.
+    for (uint32_t k = 0; k < uint32_t(kParamCount) && v->ed; ++k)
+        editor_set_parameter(v->ed, k, vst3_controller_plain_value(v->controller, k));
+    return kResultOk;
+}
+
+tresult removed(IPlugView* i) {
+    close_editor(self(i));
+    return kResultOk;
+}
+
+tresult on_wheel(IPlugView*, float) {
+    return kResultFalse;
+}
+tresult on_key(IPlugView*, char16, int16_t, int16_t) {
+    return kResultFalse;
+}
+tresult on_focus(IPlugView*, TBool) {
+    return kResultFalse;
+}
+
+// The editor window's size, or the design size while there is none.
+tresult get_size(IPlugView* i, ViewRect* size) {
+    if (!size) return kInvalidArgument;
+    Vst3View* v = self(i);
+    *size = ViewRect{0, 0, 0, 0};
+    RECT r;
+    if (v->ed && GetWindowRect(v->ed->ui_window, &r)) {
+        size->right = r.right - r.left;
+        size->bottom = r.bottom - r.top;
+    }
+    if (v->ed && size->right > 0 && size->bottom > 0) return kResultOk;
+    size->right = kWidth;
+    size->bottom = kHeight;
+    return kResultOk;
+}
+
+// Resizes the editor's window, which belongs to the editor's UI thread. That thread
+// answers the size change even while it waits for a page edit relayed to this thread,
+// so the call returns with the window at its new size and getSize reports it.
+tresult on_size(IPlugView* i, ViewRect* size) {
+    if (!size) return kInvalidArgument;
+    Vst3View* v = self(i);
+    if (!v->ed) return kResultFalse;
+    SetWindowPos(v->ed->ui_window, nullptr, 0, 0, size->right - size->left,
+                 size->bottom - size->top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    return kResultOk;
+}
+
+tresult set_frame(IPlugView* i, IPlugFrame* frame) {
+    self(i)->frame = frame;
+    return kResultOk;
+}
+
+tresult can_resize(IPlugView*) {
+    return kResultTrue;
+}
+
+// Every size is accepted as it is.
+tresult check_size_constraint(IPlugView*, ViewRect*) {
+    return kResultOk;
+}
+
+constexpr IPlugViewVtbl kViewVtbl = {
+    {query_interface, add_ref, release},
+    is_platform_type_supported,
+    attached,
+    removed,
+    on_wheel,
+    on_key,
+    on_key,
+    get_size,
+    on_size,
+    on_focus,
+    set_frame,
+    can_resize,
+    check_size_constraint,
+};
+
+static_assert((SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER) == 0x216);
+
+} // namespace
+
+Vst3View* vst3_view_new(Vst3Controller* controller) {
+    auto* v = static_cast<Vst3View*>(std::calloc(1, sizeof(Vst3View)));
+    if (!v) return nullptr;
+    v->vtbl = &kViewVtbl;
+    v->ref_count = 1;
+    v->controller = controller;
+    return v;
+}
+
+IPlugView* vst3_view_interface(Vst3View* view) {
+    return reinterpret_cast<IPlugView*>(view);
+}
+
+uint32_t vst3_view_release(Vst3View* v) {
+    const int32_t count = --v->ref_count;
+    if (count == 0) {
+        close_editor(v);
+        if (v->controller) vst3_controller_forget_view(v->controller, v);
+        std::free(v);
+    }
+    return uint32_t(count);
+}
+
+void vst3_view_show_value(Vst3View* v, uint32_t index, float value) {
+    if (v->ed) editor_set_parameter(v->ed, index, value);
+}
+
+void vst3_view_forget_controller(Vst3View* v) {
+    v->controller = nullptr;
+}
