@@ -23,6 +23,9 @@ STAND_IN_API int standin_last_browser(void);
 STAND_IN_API int standin_browser_of(HWND parent);
 // The browser's log, one call a line; returns its length (copies up to capacity - 1).
 STAND_IN_API int standin_log(int browser, char* out, int capacity);
+// Every message posted to a page, of all browsers, in the order posted: one line
+// "BROWSER TEXT" each; returns its length (copies up to capacity - 1).
+STAND_IN_API int standin_posts_in_order(char* out, int capacity);
 // The class of the editor's window on the thread that created the environment.
 STAND_IN_API int standin_ui_class(int browser, char* out, int capacity);
 STAND_IN_API int standin_user_data_folder(int browser, wchar_t* out, int capacity);

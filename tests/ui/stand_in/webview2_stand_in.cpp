@@ -149,6 +149,7 @@ std::vector<std::unique_ptr<Browser>> g_browsers;
 std::map<std::string, HRESULT> g_failures;
 std::set<std::string> g_hidden;
 std::atomic<int> g_live{0};
+std::vector<std::string> g_posts_in_order; // "BROWSER TEXT" for every page message, all browsers
 HINSTANCE g_module;
 const UINT kPumpMessage = WM_APP + 1; // the editor's own numbers live on the same thread
 const char kPumpClass[] = "EmberStandInPump";
@@ -386,6 +387,8 @@ HRESULT STDMETHODCALLTYPE webview_navigate(Object* self, LPCWSTR uri) {
 HRESULT STDMETHODCALLTYPE webview_post_string(Object* self, LPCWSTR text) {
     check_thread(self);
     note(self->browser, "PostWebMessageAsString %s", utf8(text).c_str());
+    std::lock_guard lock(g_mutex);
+    g_posts_in_order.push_back(std::to_string(self->browser->id) + " " + utf8(text));
     return S_OK;
 }
 
@@ -668,6 +671,7 @@ STAND_IN_API void standin_reset(void) {
     g_hidden.clear();
     for (auto& b : g_browsers) retired.push_back(std::move(b));
     g_browsers.clear();
+    g_posts_in_order.clear();
 }
 
 STAND_IN_API void standin_fail(const char* step, HRESULT result) {
@@ -705,6 +709,13 @@ STAND_IN_API int standin_log(int browser, char* out, int capacity) {
     std::string text;
     if (b)
         for (auto& line : b->log) text += line + "\n";
+    return copy_out(text, out, capacity);
+}
+
+STAND_IN_API int standin_posts_in_order(char* out, int capacity) {
+    std::lock_guard lock(g_mutex);
+    std::string text;
+    for (auto& line : g_posts_in_order) text += line + "\n";
     return copy_out(text, out, capacity);
 }
 
