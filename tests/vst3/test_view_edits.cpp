@@ -49,10 +49,26 @@ TEST_F(ViewTest, PageGesturesBecomeHostEditsOnTheHostThread) {
         EXPECT_EQ(page_posts(v.browser), reports({50, 50, 50, 100, 100, 0}))
             << "the page's own edits are not sent back to it";
 
+        // The host swaps its handler inside performEdit: endEdit still reaches the one
+        // that took the gesture, which the controller holds until then.
+        EditHandler next;
+        int refs_during_end = 0;
+        s.handler.react = [&](const HostCall& call) {
+            if (call.kind == 'p')
+                s.controller->vtbl->setComponentHandler(s.controller, &next.iface);
+            if (call.kind == 'e') refs_during_end = s.handler.refs;
+        };
+        deliver(v.browser, L"e 2 42480000");
+        EXPECT_EQ(s.handler.calls.back(), (HostCall{'e', 417465296u, 0, true}));
+        EXPECT_EQ(refs_during_end, 2);
+        EXPECT_EQ(s.handler.refs, 1);
+        s.handler.react = nullptr;
+
         // Without a component handler the edit is only stored.
         EXPECT_EQ(s.controller->vtbl->setComponentHandler(s.controller, nullptr), kResultOk);
         deliver(v.browser, L"s 0 41200000"); // drive 10
-        EXPECT_EQ(s.handler.calls.size(), 7u);
+        EXPECT_EQ(s.handler.calls.size(), 9u);
+        EXPECT_TRUE(next.calls.empty());
         EXPECT_EQ(normalized(s, kDriveId), 0.1);
         close(v);
         expect_nothing_left({v.browser});
