@@ -19,12 +19,6 @@ std::vector<std::string> last_posts(int browser, size_t n) {
     return std::vector<std::string>(posts.end() - std::min(n, posts.size()), posts.end());
 }
 
-void close(OpenView& v) {
-    EXPECT_EQ(v.view->vtbl->removed(v.view), kResultOk);
-    EXPECT_EQ(release(v.view), 0u);
-    DestroyWindow(v.parent);
-}
-
 } // namespace
 
 TEST_F(ViewTest, PageGesturesBecomeHostEditsOnTheHostThread) {
@@ -70,7 +64,7 @@ TEST_F(ViewTest, PageGesturesBecomeHostEditsOnTheHostThread) {
         EXPECT_EQ(s.handler.calls.size(), 9u);
         EXPECT_TRUE(next.calls.empty());
         EXPECT_EQ(normalized(s, kDriveId), 0.1);
-        close(v);
+        close_view(v);
         expect_nothing_left({v.browser});
     });
 }
@@ -101,7 +95,7 @@ TEST_F(ViewTest, HostValuesDuringADragReachThePage) {
         }
         EXPECT_EQ(s.handler.calls.size(), 25u);
         for (const HostCall& call : s.handler.calls) EXPECT_TRUE(call.on_host_thread);
-        close(v);
+        close_view(v);
         expect_nothing_left({v.browser});
     });
 }
@@ -140,7 +134,7 @@ TEST_F(ViewTest, HostSetsValuesFromInsideItsEditCalls) {
         EXPECT_EQ(last_posts(v.browser, 6), reports({10, 20, 30, 40, 50, 1}))
             << "the values the host set replaced the page's own";
         EXPECT_EQ(normalized(s, kToneId), 0.2);
-        close(v);
+        close_view(v);
         expect_nothing_left({v.browser});
     });
 }
@@ -176,7 +170,7 @@ TEST_F(ViewTest, HostResizesWhileAPageEditIsInFlight) {
         EXPECT_EQ(size_now(), "900x500");
         EXPECT_TRUE(bounds_logged("900 500"));
         EXPECT_TRUE(pump_until([&] { return s.handler.calls.size() == 2; }));
-        close(v);
+        close_view(v);
         expect_nothing_left({v.browser});
     });
 }
@@ -195,7 +189,7 @@ TEST_F(ViewTest, HostReleasesTheViewWhileAPageEditIsInFlight) {
         HWND parent = v.parent;
         v = open_view(s);
         EXPECT_EQ(page_posts(v.browser), reports({20, 50, 50, 100, 200, 0}));
-        close(v);
+        close_view(v);
         DestroyWindow(parent);
         expect_nothing_left({v.browser});
     });

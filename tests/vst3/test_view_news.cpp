@@ -53,11 +53,8 @@ TEST_F(ViewTest, PageNewsCommandsReachTheStoreAndTheRepliesComeBack) {
         EXPECT_TRUE(first.handler.calls.empty() && second.handler.calls.empty())
             << "store commands never reach the host";
         EXPECT_EQ(page_posts(a.browser).size(), 6u + 2u) << "the values, then the two replies";
-        for (OpenView* v : {&a, &b}) {
-            EXPECT_EQ(v->view->vtbl->removed(v->view), kResultOk);
-            EXPECT_EQ(release(v->view), 0u);
-            DestroyWindow(v->parent);
-        }
+        close_view(a);
+        close_view(b);
         expect_nothing_left({a.browser, b.browser});
     });
 }

@@ -273,6 +273,12 @@ OpenView open_view(Session& session) {
     return v;
 }
 
+void close_view(OpenView& v) {
+    EXPECT_EQ(v.view->vtbl->removed(v.view), kResultOk);
+    EXPECT_EQ(release(v.view), 0u);
+    DestroyWindow(v.parent);
+}
+
 // --- The fixture ---------------------------------------------------------------------------
 
 void ViewTest::SetUp() {

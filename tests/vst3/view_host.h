@@ -92,6 +92,8 @@ struct OpenView {
 };
 // Creates a view and attaches it to a new parent window; fails the test otherwise.
 OpenView open_view(Session& session);
+// Removes and releases the view, then destroys its parent window.
+void close_view(OpenView& v);
 // The child of `parent` that belongs to another thread: the editor's window.
 HWND editor_window_in(HWND parent);
 
