@@ -73,16 +73,32 @@ TEST(Lv2Descriptor, IndexZeroIsThePluginAndNothingElse) {
     EXPECT_EQ(loader_descriptor(0xffffffffu), nullptr);
 }
 
-TEST(Lv2Bundle, ManifestNamesThisPlatformsBinary) {
+TEST(Lv2Bundle, ManifestNamesThisPlatformsBinaryAndTheUiOnlyOnWindows) {
     std::ifstream f(loader_bundle_dir() + "manifest.ttl");
     ASSERT_TRUE(f) << loader_bundle_dir();
     std::stringstream text;
     text << f.rdbuf();
+    const std::string ui = "<https://fernwood.audio/plugins/emberpess#ui>\n"
+                           "    a ui:WindowsUI ;\n"
+                           "    ui:binary <fernwood-emberpress.dll> ;";
 #ifdef _WIN32
     EXPECT_NE(text.str().find("lv2:binary <fernwood-emberpress.dll>"), std::string::npos);
+    EXPECT_NE(text.str().find(ui), std::string::npos) << text.str();
+    EXPECT_TRUE(std::ifstream(loader_bundle_dir() + "emberpress_ui.ttl"));
 #else
     EXPECT_NE(text.str().find("lv2:binary <fernwood-emberpress.so>"), std::string::npos);
+    EXPECT_EQ(text.str().find("#ui>"), std::string::npos) << "no UI in the native bundle yet";
+    EXPECT_FALSE(std::ifstream(loader_bundle_dir() + "emberpress_ui.ttl"));
 #endif
+}
+
+TEST(Lv2Bundle, HoldsThePageAtItsTopLevelButNoBrowserLoader) {
+    for (const char* file : {"index.html", "editor.css", "protocol.js", "news.js", "editor.js"}) {
+        std::ifstream page(loader_bundle_dir() + file);
+        EXPECT_TRUE(page && page.peek() != EOF) << file;
+    }
+    EXPECT_FALSE(std::ifstream(loader_bundle_dir() + "WebView2Loader.dll"))
+        << "the loader comes with the browser runtime, never with the bundle";
 }
 
 TEST(Lv2Instantiate, WithoutUridMapLogsTheMissingFeatureAndStillProcesses) {
