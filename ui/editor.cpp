@@ -421,6 +421,20 @@ void ui_set_parameter(editor* ed, uint32_t index, uint32_t bits) {
     ui_post_to_page(ed, report);
 }
 
+// A UTF-8 folder followed by a UTF-16 file name, as one heap UTF-16 path; null when
+// the folder is missing or not UTF-8, or out of memory.
+static wchar_t* folder_path(const char* folder, const wchar_t* name) {
+    const int count =
+        folder ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, folder, -1, nullptr, 0) : 0;
+    if (count == 0) return nullptr;
+    const size_t name_length = wcslen(name);
+    auto* path = static_cast<wchar_t*>(malloc((count + name_length) * sizeof(wchar_t)));
+    if (!path) return nullptr;
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, folder, -1, path, count);
+    wcscpy(path + count - 1, name);
+    return path;
+}
+
 // ---- The door ----------------------------------------------------------------------
 
 editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks& callbacks,
@@ -430,14 +444,12 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
     if (parameter_count > UINT32_MAX || !callbacks.get_module_folder || !callbacks.get_page_folder)
         return nullptr;
 
-    // 1-2. The loader library and its entry point.
-    const char* module_folder = callbacks.get_module_folder(callbacks.user_data);
-    if (!module_folder) return nullptr;
-    size_t folder_length = strlen(module_folder);
-    auto* loader_path = static_cast<char*>(malloc(folder_length + 21));
+    // 1-2. The loader library and its entry point. Both folders are UTF-8, so any
+    // folder name works.
+    wchar_t* loader_path =
+        folder_path(callbacks.get_module_folder(callbacks.user_data), L"\\WebView2Loader.dll");
     if (!loader_path) return nullptr;
-    snprintf(loader_path, folder_length + 21, "%s\\WebView2Loader.dll", module_folder);
-    HMODULE loader = LoadLibraryA(loader_path);
+    HMODULE loader = LoadLibraryW(loader_path);
     free(loader_path);
     if (!loader) return nullptr;
     auto create_environment =
@@ -449,18 +461,12 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
     }
 
     // 3. The page path: the page folder and "\index.html", in UTF-16.
-    const char* page_folder = callbacks.get_page_folder(callbacks.user_data);
-    int count = page_folder ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, page_folder, -1,
-                                                  nullptr, 0)
-                            : 0;
-    auto* page_path =
-        count ? static_cast<wchar_t*>(malloc((count + 23) * sizeof(wchar_t))) : nullptr;
+    wchar_t* page_path =
+        folder_path(callbacks.get_page_folder(callbacks.user_data), L"\\index.html");
     if (!page_path) {
         FreeLibrary(loader);
         return nullptr;
     }
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, page_folder, -1, page_path, count);
-    wcscpy(page_path + count - 1, L"\\index.html");
 
     // 4-5. The record; the value cache starts at the parameters' defaults, so that the
     // page can ask for values before the host has sent any.

@@ -1,7 +1,7 @@
 // The VST3 module of Emberpress: the factory (factory.cpp), the audio processor
 // (processor.cpp), the edit controller (controller.cpp) and the module entry with its
-// folder paths (module_win32.cpp / module_posix.cpp). The host reaches all of it through
-// the one export, GetPluginFactory.
+// folder paths (module_paths.cpp, with module_win32.cpp / module_posix.cpp). The host reaches all
+// of it through the one export, GetPluginFactory.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,10 @@ vst3::IEditController* vst3_controller_new();
 // folder beside it, made at module load; null before that.
 const char* vst3_module_folder();
 const char* vst3_resources_folder();
+// Makes both from the module's full file name (a heap string, which this takes over),
+// with the platform's path separator; false, with nothing kept, when out of memory.
+bool vst3_make_module_paths(char* file, char separator);
+void vst3_free_module_paths();
 
 // Saved state through a host stream (state_io.cpp). Reading takes the whole stream
 // from its absolute start and checks it; the six values come back as stored, and

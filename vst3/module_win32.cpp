@@ -13,13 +13,6 @@
 namespace {
 
 int attach_count = 0;
-char* module_folder = nullptr;
-char* resources_folder = nullptr;
-
-void cut_last_component(char* path) {
-    char* backslash = std::strrchr(path, '\\');
-    if (backslash) *backslash = 0;
-}
 
 // The full name of this module as UTF-16, in a buffer that doubles until it fits.
 wchar_t* module_file_name() {
@@ -64,45 +57,16 @@ BOOL attach() {
     if (!wide) return FALSE;
     char* file = to_utf8(wide);
     std::free(wide);
-    if (!file) return FALSE;
-    cut_last_component(file);
-    char* folder = _strdup(file);
-    if (!folder) {
-        std::free(file);
-        return FALSE;
-    }
-    cut_last_component(file);
-    const size_t size = std::strlen(file) + 12;
-    char* resources = static_cast<char*>(std::malloc(size));
-    if (!resources) {
-        std::free(folder);
-        std::free(file);
-        return FALSE;
-    }
-    std::snprintf(resources, size, "%s\\Resources", file);
-    std::free(file);
-    module_folder = folder;
-    resources_folder = resources;
+    if (!file || !vst3_make_module_paths(file, '\\')) return FALSE;
     attach_count = 1;
     return TRUE;
 }
 
 void detach() {
-    if (attach_count > 0 && --attach_count == 0) {
-        std::free(module_folder);
-        std::free(resources_folder);
-        module_folder = resources_folder = nullptr;
-    }
+    if (attach_count > 0 && --attach_count == 0) vst3_free_module_paths();
 }
 
 } // namespace
-
-const char* vst3_module_folder() {
-    return module_folder;
-}
-const char* vst3_resources_folder() {
-    return resources_folder;
-}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) return attach();

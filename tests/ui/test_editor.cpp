@@ -3,6 +3,7 @@
 // and the navigation policy.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "tests/ui/editor_harness.h"
 
@@ -340,4 +341,50 @@ TEST_F(EditorTest, FocusAndNavigationPolicy) {
         expect_nothing_left(browser);
         DestroyWindow(parent);
     });
+}
+
+// Both folders reach the editor as UTF-8: names beyond ASCII still find the loader
+// and the page. The loader here is a copy of the stand-in in such a folder; the test
+// loads that same copy to read its log.
+TEST_F(EditorTest, FindsLoaderAndPageInFoldersNamedBeyondAscii) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::path(temp_folder_).parent_path() /
+        (L"ember-ui-\u00e9t\u00e9-\u0416-" + std::to_wstring(GetCurrentProcessId()));
+    fs::create_directories(folder);
+    fs::copy_file(fs::path(exe_folder()) / "WebView2Loader.dll", folder / "WebView2Loader.dll",
+                  fs::copy_options::overwrite_existing);
+    std::ofstream(folder / "index.html") << "<!doctype html><title>page</title>\n";
+    auto utf8 = [](const std::wstring& text) {
+        std::string out(
+            size_t(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
+            '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), int(out.size()), nullptr,
+                            nullptr);
+        out.pop_back();
+        return out;
+    };
+
+    HMODULE copy = LoadLibraryW((folder / "WebView2Loader.dll").c_str());
+    ASSERT_NE(copy, nullptr);
+    auto browser_of = reinterpret_cast<int (*)(HWND)>(
+        reinterpret_cast<void*>(GetProcAddress(copy, "standin_browser_of")));
+    auto log_of = reinterpret_cast<int (*)(int, char*, int)>(
+        reinterpret_cast<void*>(GetProcAddress(copy, "standin_log")));
+    ASSERT_TRUE(browser_of && log_of);
+
+    with_time_limit([&] {
+        Host host = make_host();
+        host.module_folder = host.page_folder = utf8(folder.wstring());
+        host.ed = editor_create(false, nullptr, host.callbacks(), nullptr, 800, 400, 6);
+        ASSERT_NE(host.ed, nullptr);
+        std::string log(1 << 16, '\0');
+        log.resize(size_t(log_of(browser_of(host.ed->ui_window), log.data(), int(log.size()))));
+        EXPECT_NE(log.find("Navigate " + host.page_folder + "\\index.html"), std::string::npos)
+            << log;
+        editor_destroy(host.ed);
+    });
+    FreeLibrary(copy);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
 }
