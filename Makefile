@@ -6,6 +6,11 @@ SHELL := /bin/bash
 
 .PHONY: help demo test bench fuzz install uninstall linux windows format clean
 
+# Package groups each build needs (tools/setup-deps.sh): the native tree configures the
+# LV2 plug-in and the benchmark too, the Windows tree the LV2 headers.
+NATIVE_DEPS := build lv2 bench
+WINDOWS_DEPS := build windows lv2
+
 help:
 	@echo "make demo       render the demo phrase through the plug-in; results in out/demo/"
 	@echo "make test       build native and Windows binaries and run every test suite"
@@ -15,15 +20,15 @@ help:
 	@echo "make uninstall  remove them again"
 
 linux:
-	@tools/setup-deps.sh build lv2 bench
+	@tools/setup-deps.sh $(NATIVE_DEPS)
 	@tools/build.sh linux
 
 windows:
-	@tools/setup-deps.sh build windows
+	@tools/setup-deps.sh $(WINDOWS_DEPS)
 	@tools/build.sh windows
 
 demo:
-	@tools/setup-deps.sh build lv2 page
+	@tools/setup-deps.sh $(NATIVE_DEPS) page
 	@tools/build.sh linux
 	@cd page && npm ci --silent --no-audit --no-fund >/dev/null
 	@tools/demo.sh
@@ -32,7 +37,7 @@ test:
 	@tools/run-tests.sh
 
 bench:
-	@tools/setup-deps.sh build lv2 bench
+	@tools/setup-deps.sh $(NATIVE_DEPS)
 	@tools/build.sh linux
 	@build/linux/bench/Release/emberpress-bench
 

@@ -137,25 +137,25 @@ void release_browser_objects(ui_thread_state& s) {
     s.user_data_folder = nullptr;
 }
 
-// Exit E: the start failed before the browser existed.
-DWORD exit_e(editor* ed) {
+// The start failed before the browser existed.
+DWORD fail_before_browser(editor* ed) {
     ed->ui_window = nullptr;
     release_done(ed);
     return 0;
 }
 
-// Exit F: the browser never became ready, or the loop failed.
-DWORD exit_f(ui_thread_state& s) {
+// The browser never became ready, or the loop failed.
+DWORD fail_with_browser(ui_thread_state& s) {
     close_browser(s);
     delete_user_data_folder(s.user_data_folder);
     release_browser_objects(s);
     CoUninitialize();
     DestroyWindow(s.ed->ui_window);
     UnregisterClassA(s.class_name, nullptr);
-    return exit_e(s.ed);
+    return fail_before_browser(s.ed);
 }
 
-// Teardown T: the normal end of the UI thread.
+// The normal end of the UI thread.
 DWORD teardown(ui_thread_state& s) {
     close_browser(s);
     delete_user_data_folder(s.user_data_folder);
@@ -187,10 +187,10 @@ DWORD run_message_loop(ui_thread_state& s) {
     for (;;) {
         MSG msg;
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got == -1) return exit_f(s);
+        if (got == -1) return fail_with_browser(s);
         if (got == 0) return teardown(s);
         if (msg.hwnd == ed->ui_window && msg.message == EDITOR_MSG_STARTED) {
-            if (msg.wParam != 1 || !show_browser(s)) return exit_f(s);
+            if (msg.wParam != 1 || !show_browser(s)) return fail_with_browser(s);
         } else if (msg.hwnd == ed->ui_window && msg.message == EDITOR_MSG_TEARDOWN) {
             return teardown(s);
         } else if (!serve_request(ed, msg)) {
@@ -212,13 +212,13 @@ DWORD WINAPI ui_thread_main(void* arg) {
     snprintf(s.class_name, sizeof s.class_name, "c%llX", (unsigned long long)(uintptr_t)ed);
     auto cursor =
         static_cast<HCURSOR>(LoadImageA(nullptr, IDC_ARROW, IMAGE_CURSOR, 0, 0, LR_SHARED));
-    if (!cursor) return exit_e(ed);
+    if (!cursor) return fail_before_browser(ed);
     WNDCLASSA wc{};
     wc.lpfnWndProc = ui_window_proc;
     wc.cbWndExtra = 8;
     wc.hCursor = cursor;
     wc.lpszClassName = s.class_name;
-    if (!RegisterClassA(&wc)) return exit_e(ed);
+    if (!RegisterClassA(&wc)) return fail_before_browser(ed);
 
     HWND window =
         start.embedded
@@ -232,13 +232,13 @@ DWORD WINAPI ui_thread_main(void* arg) {
     }
     if (!window) {
         UnregisterClassA(s.class_name, nullptr);
-        return exit_e(ed);
+        return fail_before_browser(ed);
     }
     ed->ui_window = window;
     auto fail_with_window = [&] {
         DestroyWindow(window);
         UnregisterClassA(s.class_name, nullptr);
-        return exit_e(ed);
+        return fail_before_browser(ed);
     };
     if (!set_window_long(window, 0, reinterpret_cast<LONG_PTR>(ed))) return fail_with_window();
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
@@ -444,7 +444,7 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
     if (parameter_count > UINT32_MAX || !callbacks.get_module_folder || !callbacks.get_page_folder)
         return nullptr;
 
-    // 1-2. The loader library and its entry point. Both folders are UTF-8, so any
+    // The loader library and its entry point. Both folders are UTF-8, so any
     // folder name works.
     wchar_t* loader_path =
         folder_path(callbacks.get_module_folder(callbacks.user_data), L"\\WebView2Loader.dll");
@@ -460,7 +460,7 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
         return nullptr;
     }
 
-    // 3. The page path: the page folder and "\index.html", in UTF-16.
+    // The page path: the page folder and "\index.html", in UTF-16.
     wchar_t* page_path =
         folder_path(callbacks.get_page_folder(callbacks.user_data), L"\\index.html");
     if (!page_path) {
@@ -468,7 +468,7 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
         return nullptr;
     }
 
-    // 4-5. The record; the value cache starts at the parameters' defaults, so that the
+    // The record; the value cache starts at the parameters' defaults, so that the
     // page can ask for values before the host has sent any.
     auto* ed = static_cast<editor*>(calloc(1, sizeof(editor)));
     float* cache =
@@ -499,13 +499,13 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
     snprintf(ed->relay_class_name, sizeof ed->relay_class_name, "d%llX",
              (unsigned long long)(uintptr_t)ed);
 
-    // 6. A new empty temporary file reserves the name of the browser's user-data folder.
+    // A new empty temporary file reserves the name of the browser's user-data folder.
     auto* temp_path = static_cast<wchar_t*>(malloc(262 * sizeof(wchar_t)));
     bool ok = ed->done_semaphore && temp_path && GetTempPathW(262, temp_path) &&
               GetTempFileNameW(temp_path, L"vino", 0, temp_path);
     bool temp_file_made = ok;
 
-    // 7-8. The relay window and the two other semaphores.
+    // The relay window and the two other semaphores.
     if (ok) {
         WNDCLASSA wc{};
         wc.lpfnWndProc = relay_window_proc;
@@ -527,7 +527,7 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
         ok = ed->relay_semaphore && ed->access_semaphore;
     }
 
-    // 9-10. The UI thread; it answers once its start-up has ended either way.
+    // The UI thread; it answers once its start-up has ended either way.
     if (ok) {
         ui_thread_start start{ed,
                               embedded,
@@ -546,7 +546,7 @@ editor* editor_create(bool embedded, void* parent_handle, const editor_callbacks
     free(page_path);
     if (ok) return ed;
 
-    // 11. Undo.
+    // Undo what was made, in reverse.
     free_creator_resources(ed);
     free_editor(ed);
     return nullptr;

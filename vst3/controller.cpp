@@ -53,19 +53,15 @@ uint32_t add_ref(IEditController* i) {
     return uint32_t(self(i)->ref_count.fetch_add(1) + 1);
 }
 
-// The last reference also drops one reference of every view still in the list. A view
-// the host holds beyond that is cut loose rather than left pointing at freed memory.
+// The views belong to the host, which holds their references. One the host still
+// holds when the controller goes is closed and cut loose: it stays valid for the
+// host's own removed and release, and its page can no longer edit anything.
 uint32_t release(IEditController* i) {
     Vst3Controller* c = self(i);
     const int32_t count = c->ref_count.fetch_sub(1) - 1;
     if (count == 0) {
-        for (uint64_t s = 0; s < c->view_slot_count; ++s) {
-            Vst3View* view = c->view_slots[s];
-            if (view && vst3_view_release(view) > 0) {
-                vst3_view_forget_controller(view);
-                c->view_slots[s] = nullptr;
-            }
-        }
+        for (uint64_t s = 0; s < c->view_slot_count; ++s)
+            if (c->view_slots[s]) vst3_view_forget_controller(c->view_slots[s]);
         if (c->handler) c->handler->vtbl->unknown.release(c->handler);
         std::free(c->view_slots);
         delete c;

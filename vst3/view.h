@@ -27,8 +27,9 @@ uint32_t vst3_view_release(Vst3View* view);
 // Shows a parameter's plain value on the view's page, when the view has an editor.
 void vst3_view_show_value(Vst3View* view, uint32_t index, float value);
 
-// The controller is going while the host still holds the view: from now on the
-// view's edits reach no controller and its release leaves no list.
+// The controller is going while the host still holds the view: the view closes its
+// editor and stays detached; its release leaves no list and its reference stays the
+// host's.
 void vst3_view_forget_controller(Vst3View* view);
 
 // --- The controller's side (controller.cpp) -----------------------------------------

@@ -101,6 +101,7 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
     Vst3View* v = self(i);
     if (!is_hwnd(type) || v->ed) return kInvalidArgument;
     if (!parent || !IsWindow(static_cast<HWND>(parent))) return kInvalidArgument;
+    if (!v->controller) return kResultFalse; // its controller is gone: nothing to show
     const editor_callbacks callbacks = {v,          "vst3",       module_folder, page_folder,
                                         begin_edit, perform_edit, end_edit};
     editor* ed = editor_create(true, parent, callbacks, kestrel_handle_message, kWidth, kHeight,
@@ -227,5 +228,6 @@ void vst3_view_show_value(Vst3View* v, uint32_t index, float value) {
 }
 
 void vst3_view_forget_controller(Vst3View* v) {
+    close_editor(v);
     v->controller = nullptr;
 }

@@ -284,26 +284,27 @@ TEST_F(ViewTest, HostWindowDestroyedBeforeTheViewIsRemoved) {
 
 TEST_F(ViewTest, ControllerReleaseClosesTheViewsTheHostStillHolds) {
     with_time_limit([&] {
-        OpenView forgotten, held;
+        OpenView once, twice;
         {
             Session s;
-            forgotten = open_view(s);
-            held = open_view(s);
-            add_ref(held.view);
-            s.handler.calls.clear();
-        } // the controller goes first: one reference of each view is dropped with it
-        EXPECT_FALSE(IsWindow(forgotten.ui_window)) << "its last reference went";
-        expect_classes_gone(forgotten.browser);
-
-        // The held view outlives its controller: still open, its edits reach nothing.
-        ASSERT_TRUE(IsWindow(held.ui_window));
-        deliver(held.browser, L"s 0 42480000");
+            once = open_view(s);
+            twice = open_view(s);
+            add_ref(twice.view);
+        } // the controller goes first
+        // Both editors are closed; the host's references stay valid and are its own.
+        EXPECT_FALSE(IsWindow(once.ui_window));
+        EXPECT_FALSE(IsWindow(twice.ui_window));
         ViewRect size{0, 0, 640, 320};
-        EXPECT_EQ(held.view->vtbl->onSize(held.view, &size), kResultOk);
-        EXPECT_EQ(held.view->vtbl->removed(held.view), kResultOk);
-        EXPECT_EQ(release(held.view), 0u);
-        DestroyWindow(forgotten.parent);
-        DestroyWindow(held.parent);
-        expect_nothing_left({held.browser});
+        EXPECT_EQ(twice.view->vtbl->onSize(twice.view, &size), kResultFalse) << "detached";
+        EXPECT_EQ(twice.view->vtbl->attached(twice.view, twice.parent, kPlatformTypeHWND),
+                  kResultFalse)
+            << "no controller left to show";
+        EXPECT_EQ(twice.view->vtbl->removed(twice.view), kResultOk);
+        EXPECT_EQ(release(once.view), 0u);
+        EXPECT_EQ(release(twice.view), 1u);
+        EXPECT_EQ(release(twice.view), 0u);
+        DestroyWindow(once.parent);
+        DestroyWindow(twice.parent);
+        expect_nothing_left({once.browser, twice.browser});
     });
 }
