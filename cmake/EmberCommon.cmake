@@ -42,3 +42,23 @@ function(ember_test name)
         DISCOVERY_TIMEOUT 120
         PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300 ${T_PROPERTIES})
 endfunction()
+
+# The editor page: the files a bundle carries beside its module (never the page's tests).
+set(EMBER_PAGE_FILES index.html editor.css protocol.js news.js editor.js)
+
+# ember_copy_page(TARGET FOLDER): copies the page into FOLDER whenever one of its files
+# changes, before TARGET is built.
+function(ember_copy_page target folder)
+    set(sources ${EMBER_PAGE_FILES})
+    list(TRANSFORM sources PREPEND ${PROJECT_SOURCE_DIR}/page/)
+    set(outputs ${EMBER_PAGE_FILES})
+    list(TRANSFORM outputs PREPEND ${folder}/)
+    add_custom_command(OUTPUT ${outputs}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+        COMMAND ${CMAKE_COMMAND} -E copy ${sources} ${folder}
+        DEPENDS ${sources}
+        COMMENT "Copying the editor page for ${target}"
+        VERBATIM)
+    add_custom_target(${target}_page DEPENDS ${outputs})
+    add_dependencies(${target} ${target}_page)
+endfunction()
