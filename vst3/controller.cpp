@@ -107,15 +107,6 @@ uint32_t forward_release(I* i) {
 
 // --- Values ------------------------------------------------------------------------
 
-// A host value about to be stored: the toggle rounds at 0.5, then the range clamps.
-double stored_plain(int index, double plain) {
-    return param_store_plain(index, plain);
-}
-
-int index_of(ParamID id) {
-    return param_index_from_vst3_id(id);
-}
-
 // Shows a parameter's stored value on every open page, in list order. The list is read
 // afresh at each step: showing a value lets relayed page edits run, and the host may
 // create or release views from inside them.
@@ -196,7 +187,7 @@ tresult set_component_state(IEditController* i, IBStream* stream) {
     float stored[kParamCount];
     if (!vst3_read_state(stream, stored)) return kResultFalse;
     Vst3Controller* c = self(i);
-    for (int k = 0; k < kParamCount; ++k) c->plain_values[k] = stored_plain(k, stored[k]);
+    for (int k = 0; k < kParamCount; ++k) c->plain_values[k] = param_store_plain(k, stored[k]);
     for (int k = 0; k < kParamCount; ++k) show_in_views(c, k);
     return kResultOk;
 }
@@ -213,21 +204,15 @@ int32_t get_parameter_count(IEditController*) {
     return kParamCount;
 }
 
-void put_text(String128& dst, const char* src) {
-    size_t n = 0;
-    for (; src[n] && n < 127; ++n) dst[n] = char16(src[n]);
-    dst[n] = 0;
-}
-
 tresult get_parameter_info(IEditController*, int32_t index, ParameterInfo* info) {
     if (uint32_t(index) >= uint32_t(kParamCount)) return kResultFalse;
     if (!info) return kInvalidArgument;
     const ParamInfo& row = kParams[index];
     *info = ParameterInfo{};
     info->id = row.vst3_id;
-    put_text(info->title, row.title);
-    put_text(info->shortTitle, row.title);
-    put_text(info->units, row.units);
+    vst3_put_text(info->title, row.title);
+    vst3_put_text(info->shortTitle, row.title);
+    vst3_put_text(info->units, row.units);
     info->stepCount = row.step_count;
     info->defaultNormalizedValue = param_to_normalized(index, row.def);
     info->unitId = kRootUnitId;
@@ -236,7 +221,7 @@ tresult get_parameter_info(IEditController*, int32_t index, ParameterInfo* info)
 }
 
 tresult get_param_string_by_value(IEditController*, ParamID id, ParamValue value, char16* string) {
-    const int index = index_of(id);
+    const int index = param_index_from_vst3_id(id);
     if (index < 0) return kResultFalse;
     if (!string) return kInvalidArgument;
     TextOut out{string};
@@ -248,7 +233,7 @@ tresult get_param_string_by_value(IEditController*, ParamID id, ParamValue value
 // Leading digits only: "50.75" reads as 50, "100%" as 100, "abc" as 0.
 tresult get_param_value_by_string(IEditController*, ParamID id, char16* string,
                                   ParamValue* normalized) {
-    const int index = index_of(id);
+    const int index = param_index_from_vst3_id(id);
     if (index < 0) return kResultFalse;
     if (!string || !normalized) return kInvalidArgument;
     const char16* s = string;
@@ -262,27 +247,27 @@ tresult get_param_value_by_string(IEditController*, ParamID id, char16* string,
 
 // An unknown identifier has no range: the value comes back as it went in.
 ParamValue normalized_param_to_plain(IEditController*, ParamID id, ParamValue value) {
-    const int index = index_of(id);
+    const int index = param_index_from_vst3_id(id);
     return index < 0 ? value : param_to_plain(index, value);
 }
 
 ParamValue plain_param_to_normalized(IEditController*, ParamID id, ParamValue plain) {
-    const int index = index_of(id);
+    const int index = param_index_from_vst3_id(id);
     return index < 0 ? plain : param_to_normalized(index, plain);
 }
 
 ParamValue get_param_normalized(IEditController* i, ParamID id) {
-    const int index = index_of(id);
+    const int index = param_index_from_vst3_id(id);
     return index < 0 ? 0.0 : param_to_normalized(index, self(i)->plain_values[index]);
 }
 
 tresult set_param_normalized(IEditController* i, ParamID id, ParamValue value) {
-    const int index = index_of(id);
+    const int index = param_index_from_vst3_id(id);
     if (index < 0) return kResultFalse;
     // A non-finite value has no place in the range; the processor ignores it too.
     if (!std::isfinite(value)) return kInvalidArgument;
     Vst3Controller* c = self(i);
-    c->plain_values[index] = stored_plain(index, param_to_plain(index, value));
+    c->plain_values[index] = param_store_plain(index, param_to_plain(index, value));
     show_in_views(c, index);
     return kResultOk;
 }
@@ -370,7 +355,7 @@ constexpr IConnectionPointVtbl kConnectionVtbl = {
 
 void vst3_controller_edit(Vst3Controller* c, EditStep step, uint32_t index, float value) {
     if (!c || index >= uint32_t(kParamCount)) return;
-    const double plain = stored_plain(int(index), double(value));
+    const double plain = param_store_plain(int(index), double(value));
     c->plain_values[index] = plain;
     IComponentHandler* h = c->handler;
     if (!h) return;

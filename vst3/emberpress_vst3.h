@@ -15,6 +15,21 @@ inline constexpr vst3::Uid kProcessorClassId =
 inline constexpr vst3::Uid kControllerClassId =
     vst3::make_uid(0x0301513B, 0x7A934919, 0xB64CA7F5, 0x703CCE54);
 
+// Copies a zero-terminated ASCII text into a fixed VST3 text field, 8-bit or UTF-16,
+// cut to fit, always terminated.
+template <size_t N>
+void vst3_put_text(char (&dst)[N], const char* src) {
+    size_t i = 0;
+    for (; src[i] && i + 1 < N; ++i) dst[i] = src[i];
+    dst[i] = 0;
+}
+template <size_t N>
+void vst3_put_text(vst3::char16 (&dst)[N], const char* src) {
+    size_t i = 0;
+    for (; src[i] && i + 1 < N; ++i) dst[i] = vst3::char16(src[i]);
+    dst[i] = 0;
+}
+
 // The static factory that GetPluginFactory hands out.
 vst3::IPluginFactory3* vst3_factory();
 

@@ -23,20 +23,6 @@ constexpr ClassRow kClasses[2] = {
 constexpr char kVersion[] = "1.2.1.1";
 constexpr char kSdkVersion2[] = "VST 3.8.0 | Quill";
 
-// Copies a zero-terminated ASCII text with its terminator (the tables fit their fields).
-template <size_t N>
-void put_text(char (&dst)[N], const char* src) {
-    size_t i = 0;
-    for (; src[i] && i + 1 < N; ++i) dst[i] = src[i];
-    dst[i] = 0;
-}
-template <size_t N>
-void put_text(char16 (&dst)[N], const char* src) {
-    size_t i = 0;
-    for (; src[i] && i + 1 < N; ++i) dst[i] = char16(src[i]);
-    dst[i] = 0;
-}
-
 tresult query_interface(IPluginFactory3* self, const char* iid, void** obj) {
     if (!obj) return kInvalidArgument;
     if (iid && (uid_equal(iid, kFUnknownIid) || uid_equal(iid, kIPluginFactoryIid) ||
@@ -58,9 +44,9 @@ uint32_t release(IPluginFactory3*) {
 
 tresult get_factory_info(IPluginFactory3*, PFactoryInfo* info) {
     if (!info) return kInvalidArgument;
-    put_text(info->vendor, "Fernwood");
-    put_text(info->url, "https://fernwood.audio");
-    put_text(info->email, "support@fernwood.audio");
+    vst3_put_text(info->vendor, "Fernwood");
+    vst3_put_text(info->url, "https://fernwood.audio");
+    vst3_put_text(info->email, "support@fernwood.audio");
     info->flags = kFactoryUnicode;
     return kResultOk;
 }
@@ -78,39 +64,34 @@ tresult get_class_info(IPluginFactory3*, int32_t index, PClassInfo* info) {
     const ClassRow& row = kClasses[index];
     std::memcpy(info->cid, row.cid->bytes, 16);
     info->cardinality = kManyInstances;
-    put_text(info->category, row.category);
-    put_text(info->name, row.name);
+    vst3_put_text(info->category, row.category);
+    vst3_put_text(info->name, row.name);
+    return kResultOk;
+}
+
+// PClassInfo2 and PClassInfoW carry the same fields, 8-bit or UTF-16.
+template <class Info>
+tresult fill_class_info(int32_t index, Info* info, const char* sdk_version) {
+    if (!valid_row(index) || !info) return kInvalidArgument;
+    const ClassRow& row = kClasses[index];
+    std::memcpy(info->cid, row.cid->bytes, 16);
+    info->cardinality = kManyInstances;
+    vst3_put_text(info->category, row.category);
+    vst3_put_text(info->name, row.name);
+    info->classFlags = row.class_flags;
+    vst3_put_text(info->subCategories, row.sub_categories);
+    vst3_put_text(info->vendor, "");
+    vst3_put_text(info->version, kVersion);
+    vst3_put_text(info->sdkVersion, sdk_version);
     return kResultOk;
 }
 
 tresult get_class_info2(IPluginFactory3*, int32_t index, PClassInfo2* info) {
-    if (!valid_row(index) || !info) return kInvalidArgument;
-    const ClassRow& row = kClasses[index];
-    std::memcpy(info->cid, row.cid->bytes, 16);
-    info->cardinality = kManyInstances;
-    put_text(info->category, row.category);
-    put_text(info->name, row.name);
-    info->classFlags = row.class_flags;
-    put_text(info->subCategories, row.sub_categories);
-    put_text(info->vendor, "");
-    put_text(info->version, kVersion);
-    put_text(info->sdkVersion, kSdkVersion2);
-    return kResultOk;
+    return fill_class_info(index, info, kSdkVersion2);
 }
 
 tresult get_class_info_unicode(IPluginFactory3*, int32_t index, PClassInfoW* info) {
-    if (!valid_row(index) || !info) return kInvalidArgument;
-    const ClassRow& row = kClasses[index];
-    std::memcpy(info->cid, row.cid->bytes, 16);
-    info->cardinality = kManyInstances;
-    put_text(info->category, row.category);
-    put_text(info->name, row.name);
-    info->classFlags = row.class_flags;
-    put_text(info->subCategories, row.sub_categories);
-    put_text(info->vendor, "");
-    put_text(info->version, kVersion);
-    put_text(info->sdkVersion, kVstVersionString);
-    return kResultOk;
+    return fill_class_info(index, info, kVstVersionString);
 }
 
 bool is_any(const char* iid, const Uid& a, const Uid& b, const Uid& c) {

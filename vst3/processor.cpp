@@ -142,18 +142,12 @@ bool is_audio_bus(MediaType type, BusDirection dir, int32_t index) {
     return type == kAudio && index == 0 && (dir == kInput || dir == kOutput);
 }
 
-void put_name(String128& dst, const char* src) {
-    size_t n = 0;
-    for (; src[n]; ++n) dst[n] = char16(src[n]);
-    dst[n] = 0;
-}
-
 tresult get_bus_info(IComponent*, MediaType type, BusDirection dir, int32_t index, BusInfo* bus) {
     if (!is_audio_bus(type, dir, index) || !bus) return kInvalidArgument;
     bus->mediaType = kAudio;
     bus->direction = dir;
     bus->channelCount = 1;
-    put_name(bus->name, dir == kInput ? "Input" : "Output");
+    vst3_put_text(bus->name, dir == kInput ? "Input" : "Output");
     bus->busType = kMain;
     bus->flags = kDefaultActive;
     return kResultOk;
