@@ -118,6 +118,19 @@ void print_parameters(const kv_map* parameters) {
     }
 }
 
+// Reads a whole file; false with errno set when it cannot.
+bool read_whole_file(const char* path, std::vector<uint8_t>* bytes) {
+    std::FILE* f = open_for_reading(path);
+    if (!f) return false;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
 int refuse(const char* path, const char* why) {
     std::fflush(stdout);
     std::fprintf(stderr, "emberpress-state: %s: %s\n", path, why);

@@ -25,16 +25,8 @@ std::wstring to_utf16(const char* text) {
 
 } // namespace
 
-bool read_whole_file(const char* path, std::vector<uint8_t>* bytes) {
-    std::FILE* f = _wfopen(to_utf16(path).c_str(), L"rb");
-    if (!f) return false;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes->insert(bytes->end(), chunk, chunk + n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+std::FILE* open_for_reading(const char* path) {
+    return _wfopen(to_utf16(path).c_str(), L"rb");
 }
 
 int wmain(int argc, wchar_t** wargv) {
