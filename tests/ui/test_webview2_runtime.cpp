@@ -1,0 +1,404 @@
+// Finding and starting the installed browser runtime without its loader library.
+// Each test installs copies of the stand-in client library (EmbeddedBrowserWebView.dll)
+// in fake runtime version folders of its own and registers them in the Wine prefix's
+// registry as the runtime's installer does; then it asks for an environment with the
+// editor's own options object and sees which copy was called, how, and what reached
+// the handler.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/webview.h"
+#include "ui/win32/webview2_runtime.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The channels' registration keys, written out here independently of the code.
+constexpr wchar_t kStable[] = L"{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+constexpr wchar_t kBeta[] = L"{2CD8A007-E189-409D-A2C8-9AF4EF3C72AA}";
+constexpr wchar_t kDev[] = L"{0D50BFEC-CD6A-4F9A-964C-C7416E3ACB10}";
+constexpr wchar_t kCanary[] = L"{65C35B14-6C1D-4122-AC46-7148CC9D6497}";
+constexpr const wchar_t* kAllChannels[] = {kStable, kBeta, kDev, kCanary};
+const HKEY kUser = HKEY_CURRENT_USER;
+const HKEY kMachine = HKEY_LOCAL_MACHINE;
+// Every key a test writes carries this value, so that a key left by a crashed run is
+// told apart from a real runtime's registration (which the tests never touch).
+constexpr wchar_t kTestMark[] = L"EmberpressTest";
+constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+
+constexpr wchar_t kUpdaterKey[] = L"Software\\Microsoft\\EdgeUpdate";
+constexpr wchar_t kClientStateKey[] = L"Software\\Microsoft\\EdgeUpdate\\ClientState";
+
+std::wstring client_state_key(const wchar_t* channel) {
+    return std::wstring(kClientStateKey) + L"\\" + channel;
+}
+
+// The registry views the tests write: the runtime's own (32-bit) in both hives, and
+// the machine's 64-bit view, which the runtime does not use.
+struct View {
+    HKEY hive;
+    REGSAM view;
+};
+const View kViews[] = {{HKEY_CURRENT_USER, KEY_WOW64_32KEY},
+                       {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY},
+                       {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}};
+
+bool key_exists(const View& v, const wchar_t* name) {
+    HKEY key;
+    if (RegOpenKeyExW(v.hive, name, 0, KEY_READ | v.view, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// 0: no key; 1: a key this test suite wrote; 2: someone else's key.
+int key_state(HKEY hive, const wchar_t* channel, REGSAM view = KEY_WOW64_32KEY) {
+    HKEY key;
+    if (RegOpenKeyExW(hive, client_state_key(channel).c_str(), 0, KEY_READ | view, &key) !=
+        ERROR_SUCCESS)
+        return 0;
+    bool ours = RegQueryValueExW(key, kTestMark, nullptr, nullptr, nullptr, nullptr) == 0;
+    RegCloseKey(key);
+    return ours ? 1 : 2;
+}
+
+void unregister(HKEY hive, const wchar_t* channel, REGSAM view = KEY_WOW64_32KEY) {
+    RegDeleteKeyExW(hive, client_state_key(channel).c_str(), view, 0);
+}
+
+void register_runtime(HKEY hive, const wchar_t* channel, const std::wstring& folder,
+                      REGSAM view = KEY_WOW64_32KEY) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(hive, client_state_key(channel).c_str(), 0, nullptr, 0,
+                              KEY_WRITE | view, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD one = 1;
+    RegSetValueExW(key, kTestMark, 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
+    RegSetValueExW(key, L"EBWebView", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   DWORD((folder.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+std::string utf8(const std::wstring& text) {
+    std::string out(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr),
+                    '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), (int)out.size(), nullptr,
+                        nullptr);
+    return out.c_str();
+}
+
+std::wstring exe_folder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path().wstring();
+}
+
+bool pump_until(const std::function<bool()>& done, DWORD ms = 10000) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        if (done()) return true;
+        if (GetTickCount() - start > ms) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+// The caller's completion handler: records what arrives and keeps the environment.
+struct Completion final : ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler {
+    std::atomic<LONG> refs{1};
+    int calls = 0;
+    HRESULT error = S_OK;
+    ICoreWebView2Environment* environment = nullptr;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, wv2::kIID_EnvironmentCompleted))
+            return E_NOINTERFACE;
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; } // lives on the test's stack
+    HRESULT STDMETHODCALLTYPE Invoke(HRESULT e, ICoreWebView2Environment* env) override {
+        ++calls;
+        error = e;
+        if (env) env->AddRef();
+        if (environment) environment->Release();
+        environment = env;
+        return S_OK;
+    }
+    ~Completion() {
+        if (environment) environment->Release();
+    }
+};
+
+// One copy of the stand-in client library in a fake runtime folder, loaded by the
+// test to reach its controls.
+struct ClientCopy {
+    std::wstring path;
+    HMODULE module = nullptr;
+
+    template <class F>
+    F control(const char* name) const {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    }
+    std::string calls() const {
+        auto read = control<int (*)(char*, int)>("standin_client_calls");
+        std::string text(read(nullptr, 0) + 1, '\0');
+        read(text.data(), (int)text.size());
+        return text.c_str();
+    }
+    int live_objects() const { return control<int (*)()>("standin_live_objects")(); }
+    void fail_first(HRESULT result, int count) const {
+        control<void (*)(HRESULT, int)>("standin_client_fail_first")(result, count);
+    }
+    void fail(const char* step, HRESULT result) const {
+        control<void (*)(const char*, HRESULT)>("standin_fail")(step, result);
+    }
+};
+
+class RuntimeDiscoveryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        for (const View& v : kViews) {
+            for (const wchar_t* channel : kAllChannels) {
+                int state = key_state(v.hive, channel, v.view);
+                if (state == 2) GTEST_SKIP() << "a browser runtime is registered on this machine";
+                if (state == 1) unregister(v.hive, channel, v.view); // left by a crashed run
+            }
+            updater_key_existed_.push_back(key_exists(v, kUpdaterKey));
+        }
+        // Each test its own runtime folders. Copies the discovery keeps loaded stay
+        // until the process ends, so earlier runs' folders are removed here.
+        static int test_number = 0;
+        const fs::path areas = exe_folder() + L"\\runtime-areas";
+        const std::wstring own = std::to_wstring(GetCurrentProcessId()) + L"-";
+        std::error_code ignored;
+        if (test_number == 0)
+            for (auto& entry : fs::directory_iterator(areas, ignored))
+                if (entry.path().filename().wstring().rfind(own, 0) != 0)
+                    fs::remove_all(entry.path(), ignored);
+        area_ = (areas / (own + std::to_wstring(++test_number))).wstring();
+        fs::create_directories(area_);
+        user_data_folder_ = area_ + L"\\user data";
+        options_ = new WV2EnvironmentOptions();
+        options_->put_AdditionalBrowserArguments(L"--allow-file-access-from-files");
+    }
+
+    void TearDown() override {
+        // Let queued stand-in work finish before the copies lose the test's reference.
+        pump_until([] { return false; }, 50);
+        if (options_) options_->Release();
+        for (auto& [name, copy] : copies_)
+            if (copy.module) FreeLibrary(copy.module);
+        for (size_t i = 0; i < updater_key_existed_.size(); ++i) {
+            const View& v = kViews[i];
+            for (const wchar_t* channel : kAllChannels)
+                if (key_state(v.hive, channel, v.view) == 1) unregister(v.hive, channel, v.view);
+            if (!updater_key_existed_[i]) { // the parents this test made (deleted only if empty)
+                RegDeleteKeyExW(v.hive, kClientStateKey, v.view, 0);
+                RegDeleteKeyExW(v.hive, kUpdaterKey, v.view, 0);
+            }
+        }
+        std::error_code ignored; // a copy the discovery keeps loaded stays (see SetUp)
+        if (!area_.empty()) fs::remove_all(area_, ignored);
+        CoUninitialize();
+    }
+
+    // A runtime version folder `<area>\<name>\<version>`, with the stand-in client
+    // library in its place unless `with_client` is false.
+    std::wstring install(const std::wstring& name, const std::wstring& version,
+                         bool with_client = true) {
+        const std::wstring folder = area_ + L"\\" + name + L"\\" + version;
+        const std::wstring client_folder = folder + L"\\EBWebView\\x64";
+        fs::create_directories(client_folder);
+        if (with_client) {
+            ClientCopy& copy = copies_[name];
+            copy.path = client_folder + L"\\EmbeddedBrowserWebView.dll";
+            EXPECT_TRUE(
+                CopyFileW((exe_folder() + L"\\client-stand-in\\EmbeddedBrowserWebView.dll").c_str(),
+                          copy.path.c_str(), TRUE));
+            copy.module = LoadLibraryW(copy.path.c_str());
+            EXPECT_NE(copy.module, nullptr);
+        }
+        return folder;
+    }
+
+    HRESULT create(Completion& completion, PCWSTR browser_folder = nullptr) {
+        HRESULT result = webview2_runtime_create_environment(
+            browser_folder, user_data_folder_.c_str(), options_, &completion);
+        if (SUCCEEDED(result)) {
+            EXPECT_TRUE(pump_until([&] { return completion.calls > 0; }));
+        }
+        pump_until([] { return false; }, 20); // a second completion would show up here
+        return result;
+    }
+
+    // The line each call of a copy's entry point logs.
+    std::string call_line(int runtime_type) const {
+        return "check=1 type=" + std::to_string(runtime_type) +
+               " folder=" + utf8(user_data_folder_) + " options=1\n";
+    }
+    // Which copies' entry points were called, "name:count" in name order.
+    std::string called() const {
+        std::string text;
+        for (auto& [name, copy] : copies_) {
+            const std::string calls = copy.calls();
+            const auto count = std::count(calls.begin(), calls.end(), '\n');
+            if (count) text += utf8(name) + ":" + std::to_string(count) + " ";
+        }
+        return text;
+    }
+
+    std::vector<bool> updater_key_existed_; // per view, before the test
+    std::wstring area_;
+    std::wstring user_data_folder_;
+    WV2EnvironmentOptions* options_ = nullptr;
+    std::map<std::wstring, ClientCopy> copies_;
+};
+
+} // namespace
+
+TEST_F(RuntimeDiscoveryTest, CurrentUserBeforeMachineAndStableBeforeBeta) {
+    register_runtime(kUser, kBeta, install(L"user-beta", L"123.0.2420.10"));
+    register_runtime(kMachine, kStable, install(L"machine-stable", L"121.0.2277.83"));
+    register_runtime(kUser, kStable, install(L"user-stable", L"120.0.2210.91"));
+
+    Completion first;
+    ASSERT_EQ(create(first), S_OK);
+    EXPECT_EQ(called(), "user-stable:1 ");
+    EXPECT_EQ(copies_[L"user-stable"].calls(), call_line(0)) << "installed runtime, type 0";
+    EXPECT_EQ(first.calls, 1);
+    EXPECT_EQ(first.error, S_OK);
+    EXPECT_NE(first.environment, nullptr);
+
+    unregister(kUser, kStable);
+    Completion second;
+    ASSERT_EQ(create(second), S_OK);
+    EXPECT_EQ(called(), "machine-stable:1 user-stable:1 ") << "stable, even machine-wide, wins";
+    EXPECT_NE(second.environment, nullptr);
+
+    unregister(kMachine, kStable);
+    Completion third;
+    ASSERT_EQ(create(third), S_OK);
+    EXPECT_EQ(called(), "machine-stable:1 user-beta:1 user-stable:1 ");
+
+    // A fixed-version folder given by the caller is used as it is, whatever the
+    // registry says.
+    const std::wstring fixed = install(L"fixed", L"any name");
+    Completion fourth;
+    ASSERT_EQ(create(fourth, fixed.c_str()), S_OK);
+    EXPECT_EQ(copies_[L"fixed"].calls(), call_line(1)) << "fixed-version runtime, type 1";
+    EXPECT_NE(fourth.environment, nullptr);
+}
+
+TEST_F(RuntimeDiscoveryTest, SkipsRuntimesThatCannotServe) {
+    // In search order, each unusable: below the version floor, a version that is no
+    // version, a folder without the client library, no beta machine key and no dev
+    // user key at all, a key in the 64-bit registry view, which the runtime never
+    // writes.
+    register_runtime(kUser, kStable, install(L"below-floor", L"86.0.615.999"));
+    register_runtime(kMachine, kStable, install(L"malformed", L"120.0.x.91"));
+    register_runtime(kUser, kBeta, install(L"no-client", L"120.0.2210.91", false));
+    register_runtime(kMachine, kDev, install(L"64-bit-view", L"120.0.2210.91"), KEY_WOW64_64KEY);
+    // Then two usable ones: exactly the floor, and one that only a comparison number
+    // by number (not as text) puts above it.
+    register_runtime(kUser, kCanary, install(L"at-floor", L"86.0.616.0"));
+    register_runtime(kMachine, kCanary, install(L"above-floor", L"100.0.1000.0") + L"\\");
+
+    Completion first;
+    ASSERT_EQ(create(first), S_OK);
+    EXPECT_EQ(called(), "at-floor:1 ");
+    EXPECT_EQ(first.error, S_OK);
+
+    unregister(kUser, kCanary);
+    Completion second;
+    ASSERT_EQ(create(second), S_OK);
+    EXPECT_EQ(called(), "above-floor:1 at-floor:1 ")
+        << "a trailing separator is no part of the name";
+    EXPECT_EQ(second.error, S_OK);
+}
+
+TEST_F(RuntimeDiscoveryTest, RetriesAFailedStartOnce) {
+    register_runtime(kUser, kStable, install(L"stable", L"120.0.2210.91"));
+    const ClientCopy& client = copies_[L"stable"];
+
+    client.fail_first(E_ACCESSDENIED, 1);
+    Completion recovered;
+    ASSERT_EQ(create(recovered), S_OK);
+    EXPECT_EQ(client.calls(), call_line(0) + call_line(0));
+    EXPECT_EQ(recovered.calls, 1) << "the caller hears only of the second start";
+    EXPECT_EQ(recovered.error, S_OK);
+    EXPECT_NE(recovered.environment, nullptr);
+
+    client.fail_first(E_ACCESSDENIED, 2);
+    Completion failed;
+    ASSERT_EQ(create(failed), S_OK);
+    EXPECT_EQ(client.calls(), call_line(0) + call_line(0) + call_line(0) + call_line(0))
+        << "one retry, not more";
+    EXPECT_EQ(failed.calls, 1);
+    EXPECT_EQ(failed.error, E_ACCESSDENIED);
+    EXPECT_EQ(failed.environment, nullptr);
+}
+
+TEST_F(RuntimeDiscoveryTest, NoRuntimeFailsAtOnceWithoutCallingTheHandler) {
+    // Nothing registered; then only runtimes that cannot serve; then a fixed-version
+    // folder without the client library.
+    Completion completion;
+    EXPECT_EQ(create(completion), kNotFound);
+    register_runtime(kUser, kStable, install(L"below-floor", L"85.0.564.70"));
+    register_runtime(kMachine, kBeta, install(L"no-client", L"120.0.2210.91", false));
+    EXPECT_EQ(create(completion), kNotFound);
+    const std::wstring empty_fixed = install(L"fixed", L"120.0.2210.91", false);
+    EXPECT_EQ(create(completion, empty_fixed.c_str()), kNotFound);
+    EXPECT_EQ(webview2_runtime_create_environment(nullptr, nullptr, nullptr, nullptr), E_POINTER);
+
+    EXPECT_EQ(completion.calls, 0);
+    EXPECT_EQ(completion.refs, 1) << "no reference on the handler is kept";
+    EXPECT_EQ(called(), "");
+    EXPECT_FALSE(fs::exists(user_data_folder_)) << "no runtime was started";
+}
+
+TEST_F(RuntimeDiscoveryTest, LetsGoOfEverythingAndUnloadsTheClientWhenItMayGo) {
+    register_runtime(kUser, kStable, install(L"stable", L"120.0.2210.91"));
+    ClientCopy& client = copies_[L"stable"];
+    {
+        Completion completion;
+        ASSERT_EQ(create(completion), S_OK);
+        ASSERT_NE(completion.environment, nullptr);
+        EXPECT_EQ(completion.refs, 1) << "the handler's references are all returned";
+        EXPECT_EQ(options_->AddRef(), 2u) << "the options' references are all returned";
+        options_->Release();
+    } // the caller releases its environment: the last reference
+    EXPECT_TRUE(pump_until([&] { return client.live_objects() == 0; }))
+        << "no reference on the environment is kept";
+
+    // The library asked to stay while its objects were alive, so it stays loaded when
+    // the test lets go of its own reference.
+    FreeLibrary(std::exchange(client.module, nullptr));
+    EXPECT_NE(GetModuleHandleW(client.path.c_str()), nullptr);
+
+    // A library that fails at once with nothing alive is unloaded again.
+    register_runtime(kUser, kStable, install(L"failing", L"121.0.2277.83"));
+    ClientCopy& failing = copies_[L"failing"];
+    failing.fail("CreateCoreWebView2EnvironmentWithOptions", E_ACCESSDENIED);
+    Completion refused;
+    EXPECT_EQ(create(refused), E_ACCESSDENIED);
+    EXPECT_EQ(refused.calls, 0);
+    EXPECT_EQ(failing.calls(), call_line(0));
+    FreeLibrary(std::exchange(failing.module, nullptr));
+    EXPECT_EQ(GetModuleHandleW(failing.path.c_str()), nullptr);
+}
