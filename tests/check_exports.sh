@@ -16,7 +16,7 @@ win32)
         grep -o '[A-Za-z_][A-Za-z0-9_@]*$' | grep -v '^Table$' | sort | tr '\n' ' ')
     for dll in $(echo "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u); do
         case "$dll" in
-        kernel32.dll | msvcrt.dll | user32.dll | ole32.dll | shell32.dll | advapi32.dll) ;;
+        kernel32.dll | msvcrt.dll | user32.dll | gdi32.dll | ole32.dll | shell32.dll | advapi32.dll) ;;
         api-ms-win-*) ;;
         *) echo "imports a non-system DLL: $dll"; exit 1 ;;
         esac
