@@ -4,7 +4,7 @@
 SHELL := /bin/bash
 .DEFAULT_GOAL := help
 
-.PHONY: help demo test bench fuzz install uninstall linux windows format clean
+.PHONY: help demo test bench fuzz dist install uninstall linux windows format clean
 
 # Package groups each build needs (tools/setup-deps.sh): the native tree configures the
 # LV2 plug-in and the benchmark too, the Windows tree the LV2 headers.
@@ -16,6 +16,7 @@ help:
 	@echo "make test       build native and Windows binaries and run every test suite"
 	@echo "make bench      benchmark the engine (native)"
 	@echo "make fuzz       fuzz the state reader open-ended (Ctrl-C to stop)"
+	@echo "make dist       release folders and archives for Windows (.zip) and Linux (.tar.gz) in out/dist/"
 	@echo "make install    install the native LV2 and VST3 bundles into ~/.lv2 and ~/.vst3"
 	@echo "make uninstall  remove them again"
 
@@ -46,6 +47,9 @@ fuzz:
 	@tools/build.sh fuzz
 	@mkdir -p build/fuzz/corpus
 	@build/fuzz/tests/state/fuzz-state-archive build/fuzz/corpus tests/state/corpus
+
+dist:
+	@tools/dist.sh
 
 install: linux
 	@tools/install.sh install

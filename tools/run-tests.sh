@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds every preset and runs every test suite: native (Linux), Windows (under
-# Wine, in the build's own prefix), the bounded fuzz run and the editor page tests.
+# Wine, in the build's own prefix), the release archives' check, the bounded fuzz run
+# and the editor page tests.
 # Ends with one summary line per suite; exits non-zero if any suite failed.
 set -u
 cd "$(dirname "$0")/.."
@@ -48,6 +49,13 @@ if tools/build.sh windows; then
     cmake/wine.sh stop "$prefix"
 else
     record windows FAIL "build failed"
+fi
+
+echo "== release archives"
+if tools/dist.sh build/dist-check; then
+    record dist PASS "both archives hold exactly the release's files"
+else
+    record dist FAIL "tools/dist.sh build/dist-check failed"
 fi
 
 echo "== fuzz build"
