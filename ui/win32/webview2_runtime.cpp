@@ -24,8 +24,7 @@ namespace {
 // the full path of its current version folder into the value "EBWebView" of
 // Software\Microsoft\EdgeUpdate\ClientState\{channel}. Channels are searched from the
 // most stable one; within a channel a per-user install comes before a machine-wide
-// one. The runtime's updater is a 32-bit program, so the values live in the 32-bit
-// view of the registry.
+// one. The runtime's updater writes these values in the 32-bit view of the registry.
 constexpr wchar_t kClientStateKey[] = L"Software\\Microsoft\\EdgeUpdate\\ClientState\\";
 constexpr wchar_t kFolderValue[] = L"EBWebView";
 constexpr const wchar_t* kChannels[] = {
@@ -38,8 +37,8 @@ const HKEY kHives[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 constexpr REGSAM kRegistryAccess = KEY_READ | KEY_WOW64_32KEY;
 
 // The runtime's folder layout: the version folder is named after the version (four
-// dot-separated numbers), and runtimes older than 86.0.616.0 do not have the client
-// library's entry point. The client library for 64-bit x86 processes sits at
+// dot-separated numbers), and the client library's entry point exists from runtime
+// 86.0.616.0 on. The client library for 64-bit x86 processes sits at
 // <version folder>\EBWebView\x64\.
 using Version = std::array<uint32_t, 4>;
 constexpr Version kVersionFloor = {86, 0, 616, 0};
@@ -210,11 +209,11 @@ class RuntimeStart final : public ICoreWebView2CreateCoreWebView2EnvironmentComp
         return result;
     }
 
-    // The runtime's completion. A failure starts the whole creation once more (a
-    // runtime that was just being updated usually starts the second time); only the
-    // second failure reaches the caller. On success the caller gets the environment
-    // through its own ICoreWebView2Environment reference, released here once the
-    // caller has taken what it needs.
+    // The runtime's completion. As with the loader, a failure starts the whole
+    // creation once more (search included) and only the second failure reaches the
+    // caller; on success the caller gets the environment through a reference asked
+    // for as ICoreWebView2Environment, released here once the caller has taken what
+    // it needs.
     HRESULT STDMETHODCALLTYPE Invoke(HRESULT error,
                                      ICoreWebView2Environment* environment) override {
         if (FAILED(error) || !environment) {
