@@ -30,19 +30,8 @@ constexpr wchar_t kBeta[] = L"{2CD8A007-E189-409D-A2C8-9AF4EF3C72AA}";
 constexpr wchar_t kDev[] = L"{0D50BFEC-CD6A-4F9A-964C-C7416E3ACB10}";
 constexpr wchar_t kCanary[] = L"{65C35B14-6C1D-4122-AC46-7148CC9D6497}";
 constexpr const wchar_t* kAllChannels[] = {kStable, kBeta, kDev, kCanary};
-const HKEY kUser = HKEY_CURRENT_USER;
-const HKEY kMachine = HKEY_LOCAL_MACHINE;
-// Every key a test writes carries this value, so that a key left by a crashed run is
-// told apart from a real runtime's registration (which the tests never touch).
-constexpr wchar_t kTestMark[] = L"EmberpressTest";
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-
 constexpr wchar_t kUpdaterKey[] = L"Software\\Microsoft\\EdgeUpdate";
-constexpr wchar_t kClientStateKey[] = L"Software\\Microsoft\\EdgeUpdate\\ClientState";
-
-std::wstring client_state_key(const wchar_t* channel) {
-    return std::wstring(kClientStateKey) + L"\\" + channel;
-}
 
 // The registry views the tests write: the runtime's own (32-bit) in both hives, and
 // the machine's 64-bit view, which the runtime does not use.
@@ -50,37 +39,37 @@ struct View {
     HKEY hive;
     REGSAM view;
 };
-const View kViews[] = {{HKEY_CURRENT_USER, KEY_WOW64_32KEY},
-                       {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY},
-                       {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}};
+const View kUser = {HKEY_CURRENT_USER, KEY_WOW64_32KEY};
+const View kMachine = {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};
+const View kMachine64 = {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY};
+const View kViews[] = {kUser, kMachine, kMachine64};
 
-bool key_exists(const View& v, const wchar_t* name) {
+std::wstring client_state_key(const wchar_t* channel) {
+    return std::wstring(kUpdaterKey) + L"\\ClientState\\" + channel;
+}
+
+// Every key a test writes carries this value, so that a key left by a crashed run is
+// told apart from a real runtime's registration (which the tests never touch).
+constexpr wchar_t kTestMark[] = L"EmberpressTest";
+enum KeyState { kNoKey, kTestKey, kOtherKey };
+
+KeyState key_state(const View& v, const std::wstring& name) {
     HKEY key;
-    if (RegOpenKeyExW(v.hive, name, 0, KEY_READ | v.view, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(v.hive, name.c_str(), 0, KEY_READ | v.view, &key) != ERROR_SUCCESS)
+        return kNoKey;
+    const bool ours = RegQueryValueExW(key, kTestMark, nullptr, nullptr, nullptr, nullptr) == 0;
     RegCloseKey(key);
-    return true;
+    return ours ? kTestKey : kOtherKey;
 }
 
-// 0: no key; 1: a key this test suite wrote; 2: someone else's key.
-int key_state(HKEY hive, const wchar_t* channel, REGSAM view = KEY_WOW64_32KEY) {
+void unregister(const View& v, const wchar_t* channel) {
+    RegDeleteKeyExW(v.hive, client_state_key(channel).c_str(), v.view, 0);
+}
+
+void register_runtime(const View& v, const wchar_t* channel, const std::wstring& folder) {
     HKEY key;
-    if (RegOpenKeyExW(hive, client_state_key(channel).c_str(), 0, KEY_READ | view, &key) !=
-        ERROR_SUCCESS)
-        return 0;
-    bool ours = RegQueryValueExW(key, kTestMark, nullptr, nullptr, nullptr, nullptr) == 0;
-    RegCloseKey(key);
-    return ours ? 1 : 2;
-}
-
-void unregister(HKEY hive, const wchar_t* channel, REGSAM view = KEY_WOW64_32KEY) {
-    RegDeleteKeyExW(hive, client_state_key(channel).c_str(), view, 0);
-}
-
-void register_runtime(HKEY hive, const wchar_t* channel, const std::wstring& folder,
-                      REGSAM view = KEY_WOW64_32KEY) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(hive, client_state_key(channel).c_str(), 0, nullptr, 0,
-                              KEY_WRITE | view, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(v.hive, client_state_key(channel).c_str(), 0, nullptr, 0,
+                              KEY_WRITE | v.view, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     DWORD one = 1;
     RegSetValueExW(key, kTestMark, 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
@@ -175,11 +164,11 @@ class RuntimeDiscoveryTest : public ::testing::Test {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         for (const View& v : kViews) {
             for (const wchar_t* channel : kAllChannels) {
-                int state = key_state(v.hive, channel, v.view);
-                if (state == 2) GTEST_SKIP() << "a browser runtime is registered on this machine";
-                if (state == 1) unregister(v.hive, channel, v.view); // left by a crashed run
+                const KeyState state = key_state(v, client_state_key(channel));
+                if (state == kOtherKey) GTEST_SKIP() << "a browser runtime is registered here";
+                if (state == kTestKey) unregister(v, channel); // left by a crashed run
             }
-            updater_key_existed_.push_back(key_exists(v, kUpdaterKey));
+            updater_key_existed_.push_back(key_state(v, kUpdaterKey) != kNoKey);
         }
         // Each test its own runtime folders. Copies the discovery keeps loaded stay
         // until the process ends, so earlier runs' folders are removed here.
@@ -207,9 +196,10 @@ class RuntimeDiscoveryTest : public ::testing::Test {
         for (size_t i = 0; i < updater_key_existed_.size(); ++i) {
             const View& v = kViews[i];
             for (const wchar_t* channel : kAllChannels)
-                if (key_state(v.hive, channel, v.view) == 1) unregister(v.hive, channel, v.view);
+                if (key_state(v, client_state_key(channel)) == kTestKey) unregister(v, channel);
             if (!updater_key_existed_[i]) { // the parents this test made (deleted only if empty)
-                RegDeleteKeyExW(v.hive, kClientStateKey, v.view, 0);
+                RegDeleteKeyExW(v.hive, (std::wstring(kUpdaterKey) + L"\\ClientState").c_str(),
+                                v.view, 0);
                 RegDeleteKeyExW(v.hive, kUpdaterKey, v.view, 0);
             }
         }
@@ -313,7 +303,7 @@ TEST_F(RuntimeDiscoveryTest, SkipsRuntimesThatCannotServe) {
     register_runtime(kUser, kStable, install(L"below-floor", L"86.0.615.999"));
     register_runtime(kMachine, kStable, install(L"malformed", L"120.0.x.91"));
     register_runtime(kUser, kBeta, install(L"no-client", L"120.0.2210.91", false));
-    register_runtime(kMachine, kDev, install(L"64-bit-view", L"120.0.2210.91"), KEY_WOW64_64KEY);
+    register_runtime(kMachine64, kDev, install(L"64-bit-view", L"120.0.2210.91"));
     // Then two usable ones: exactly the floor, and one that only a comparison number
     // by number (not as text) puts above it.
     register_runtime(kUser, kCanary, install(L"at-floor", L"86.0.616.0"));
