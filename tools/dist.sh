@@ -28,7 +28,8 @@ version=$(sed -n 's/^project(Emberpress VERSION \([0-9.]*\).*/\1/p' CMakeLists.t
 windows_name=emberpress-$version-windows-x64
 linux_name=emberpress-$version-linux-x86_64
 mkdir -p "$out"
-rm -rf "${out:?}/$windows_name" "$out/$windows_name.zip" "$out/$linux_name" "$out/$linux_name.tar.gz"
+rm -rf "${out:?}/$windows_name" "${out:?}/$windows_name.zip" "${out:?}/$linux_name" \
+    "${out:?}/$linux_name.tar.gz"
 
 # The bundles exactly as the build made them, and the presets a build tree holds.
 copy_release() { # TREE RELEASE_FOLDER PRESET_FOLDER
@@ -45,8 +46,9 @@ copy_release() { # TREE RELEASE_FOLDER PRESET_FOLDER
 }
 
 checksums() { # RELEASE_FOLDER
-    (cd "$1" && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort |
-        tr '\n' '\0' | xargs -0 sha256sum >SHA256SUMS)
+    local sums
+    sums=$(cd "$1" && find . -type f -printf '%P\0' | LC_ALL=C sort -z | xargs -0 sha256sum)
+    printf '%s\n' "$sums" >"$1/SHA256SUMS"
 }
 
 windows=$out/$windows_name
