@@ -1,6 +1,6 @@
 // The editor's stand-in when the browser runtime is missing or will not start: a
 // plain native panel inside the editor's window that says what is needed and offers
-// a button to the runtime's download page. No browser, nothing beyond user32.
+// a button to the runtime's download page. No browser: system windows and the dialog font.
 #pragma once
 
 #include <windows.h>
