@@ -47,7 +47,8 @@ endfunction()
 set(EMBER_PAGE_FILES index.html editor.css protocol.js news.js editor.js)
 
 # ember_copy_page(TARGET FOLDER): copies the page into FOLDER whenever one of its files
-# changes, before TARGET is built.
+# changes, and writes the factory presets for its menu beside it (presets.js, made by
+# emberpress-presets from the preset table), before TARGET is built.
 function(ember_copy_page target folder)
     set(sources ${EMBER_PAGE_FILES})
     list(TRANSFORM sources PREPEND ${PROJECT_SOURCE_DIR}/page/)
@@ -59,6 +60,12 @@ function(ember_copy_page target folder)
         DEPENDS ${sources}
         COMMENT "Copying the editor page for ${target}"
         VERBATIM)
-    add_custom_target(${target}_page DEPENDS ${outputs})
+    add_custom_command(OUTPUT ${folder}/presets.js
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+        COMMAND emberpress-presets page ${folder}
+        DEPENDS emberpress-presets
+        COMMENT "Writing the editor's presets for ${target}"
+        VERBATIM)
+    add_custom_target(${target}_page DEPENDS ${outputs} ${folder}/presets.js)
     add_dependencies(${target} ${target}_page)
 endfunction()

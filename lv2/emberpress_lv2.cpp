@@ -22,25 +22,8 @@
 #include "engine/engine.h"
 #include "engine/handover.h"
 #include "engine/params.h"
+#include "lv2/emberpress_lv2.h"
 #include "state/plugin_state.h"
-
-#define EMBERPRESS_URI "https://fernwood.audio/plugins/emberpress"
-#define EMBERPRESS_STATE_KEY EMBERPRESS_URI "#state_data"
-
-enum PortIndex : uint32_t {
-    PORT_INPUT = 0,
-    PORT_OUTPUT = 1,
-    PORT_DRIVE = 2,
-    PORT_TONE = 3,
-    PORT_HEAT = 4,
-    PORT_MIX = 5,
-    PORT_VOLUME = 6,
-    PORT_ENABLED = 7,
-    PORT_COUNT = 8,
-};
-
-// Parameter index i sits on control port i + 2.
-constexpr uint32_t kFirstControlPort = PORT_DRIVE;
 
 struct Emberpress {
     Engine engine;

@@ -1,5 +1,6 @@
-// The Emberpress editor: five knobs and the bypass switch, their gestures, and
-// the link to the native editor. Values are plain units (percent; bypass 0/1).
+// The Emberpress editor: five knobs and the bypass switch, their gestures, the
+// factory preset menu, and the link to the native editor. Values are plain units
+// (percent; bypass 0/1).
 //
 // Gestures reach the host as "b" (begin, with the value before the change),
 // "s" (each change) and "e" (end, with the final value). A drag spans one
@@ -46,6 +47,7 @@
   function setValue(index, value) {
     values[index] = value;
     views[index](value);
+    showPreset();
   }
 
   function sendEdit(kind, index) {
@@ -231,6 +233,56 @@
     });
   }
 
+  // ---- presets --------------------------------------------------------------
+
+  // The factory presets come from presets.js, which the build writes beside this page
+  // from the plug-in's preset table. Without it, or with a table that does not fit the
+  // parameters, the page has no menu.
+  const NEUTRAL = "\u2014";  // shown once the values match no preset
+  let presets = [];
+  let presetMenu = null;
+
+  function readPresets(table) {
+    const fits = (p) =>
+      p && typeof p.name === "string" && p.name !== "" && Array.isArray(p.values) && p.values.length === PARAMS.length &&
+      p.values.every((v, i) => typeof v === "number" && v >= PARAMS[i].min && v <= PARAMS[i].max);
+    if (!Array.isArray(table) || table.length === 0 || !table.every(fits)) return [];
+    return table.map((p) => ({ name: p.name, values: p.values.map((v, i) => limit(i, v)) }));
+  }
+
+  // The menu names the first preset whose values all equal the controls', else "—".
+  function showPreset() {
+    if (!presetMenu) return;
+    const at = presets.findIndex((p) => p.values.every((v, i) => v === values[i]));
+    presetMenu.value = at >= 0 ? String(at) : "";
+  }
+
+  // Choosing a preset is one complete gesture per parameter it changes, so the host
+  // records ordinary edits; parameters already at the preset's value send nothing.
+  function buildPresetMenu(parent) {
+    presets = readPresets(window.Emberpress.presets);
+    if (presets.length === 0) return;
+    const select = document.createElement("select");
+    select.className = "preset-menu";
+    select.setAttribute("aria-label", "Preset");
+    const neutral = new Option(NEUTRAL, "");
+    neutral.disabled = true;
+    neutral.hidden = true;
+    select.add(neutral);
+    presets.forEach((p, i) => select.add(new Option(p.name, String(i))));
+    select.addEventListener("change", function () {
+      const preset = presets[Number(select.value)];
+      if (!preset || drag) {
+        showPreset();
+        return;
+      }
+      preset.values.forEach((value, index) => changeOnce(index, value));
+      showPreset();
+    });
+    parent.appendChild(select);
+    presetMenu = select;
+  }
+
   // ---- messages from the native side ---------------------------------------
 
   let news = null;
@@ -254,7 +306,9 @@
     const controls = document.getElementById("controls");
     for (let i = 0; i < BYPASS; i++) buildKnob(i, controls);
     buildBypass(controls);
+    buildPresetMenu(document.getElementById("presets"));
     values.forEach((value, index) => views[index](value));
+    showPreset();
     send = connect(receive);
     news = window.Emberpress.news.attach(document.getElementById("news"), (text) => send(text));
     send("g");

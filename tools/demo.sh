@@ -1,6 +1,7 @@
 #!/bin/sh
-# make demo: synthesises a guitar-like phrase, renders it at three contrasting settings
-# with emberpress-render, plots the engine's transfer curves and a spectrum, and, once
+# make demo: synthesises a guitar-like phrase, renders it through each factory preset
+# with emberpress-render (printing each render's level change, crest factor and
+# spectral centroid), plots the engine's transfer curves and a spectrum, and, once
 # the LV2 bundle is built, renders the phrase through the plug-in in a real host
 # (lv2apply) and checks that both agree sample for sample; last, it takes a screenshot
 # of the editor page.
@@ -10,25 +11,26 @@ cd "$(dirname "$0")/.."
 build=${1:-build/linux}
 render=$build/tools/render/Release/emberpress-render
 demo=$build/tools/demo/Release/emberpress-demo
+preset_tool=$build/tools/presets/Release/emberpress-presets
 bundles=$build/lv2/Release
 uri=https://fernwood.audio/plugins/emberpress
 out=out/demo
 
-for tool in "$render" "$demo"; do
+for tool in "$render" "$demo" "$preset_tool"; do
     [ -x "$tool" ] || { echo "demo: $tool is missing; build first (make demo)" >&2; exit 1; }
 done
 mkdir -p "$out"
 rm -f "$out"/*.wav "$out"/*.svg
 
-# name drive tone heat mix volume
-presets="edge 15 60 40 100 100
-crunch 55 55 60 100 100
-fuzz 100 20 90 100 115"
+# The factory presets: symbol drive tone heat mix volume bypass name (bypass is 0).
+presets=$("$preset_tool" list)
 
 "$demo" phrase "$out/phrase.wav"
-echo "$presets" | while read -r name drive tone heat mix volume; do
+echo "$presets" | while read -r name drive tone heat mix volume _ title; do
     "$render" "$out/phrase.wav" "$out/$name.wav" --drive "$drive" --tone "$tone" \
         --heat "$heat" --mix "$mix" --volume "$volume"
+    printf '%-18s ' "$title:"
+    "$demo" measure "$out/phrase.wav" "$out/$name.wav"
 done
 "$demo" plot "$out/curves.svg"
 
@@ -39,7 +41,7 @@ trap 'rm -f "$log"' EXIT
 if [ -f "$bundles/fernwood-emberpress.lv2/manifest.ttl" ] && command -v lv2apply >/dev/null; then
     echo "$presets" | {
         status=0
-        while read -r name drive tone heat mix volume; do
+        while read -r name drive tone heat mix volume _; do
             # lv2apply offers the plug-in no host features and says so on stderr;
             # that is shown only when the render fails.
             if ! LV2_PATH="$PWD/$bundles" lv2apply -i "$out/phrase.wav" \

@@ -10,8 +10,13 @@
 #include "engine/params.h"
 #include "vst3/vst3_abi.h"
 
+// The processor's class ID as the four 32-bit words of its written form (preset files
+// name the processor by these words in hexadecimal).
+inline constexpr uint32_t kProcessorClassWords[4] = {0x66AD22C7, 0xC20E462C, 0xB29447BB,
+                                                     0xA4505C82};
 inline constexpr vst3::Uid kProcessorClassId =
-    vst3::make_uid(0x66AD22C7, 0xC20E462C, 0xB29447BB, 0xA4505C82);
+    vst3::make_uid(kProcessorClassWords[0], kProcessorClassWords[1], kProcessorClassWords[2],
+                   kProcessorClassWords[3]);
 inline constexpr vst3::Uid kControllerClassId =
     vst3::make_uid(0x0301513B, 0x7A934919, 0xB64CA7F5, 0x703CCE54);
 

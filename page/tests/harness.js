@@ -2,6 +2,10 @@
 // embedded browser's message channel, and checks after every test that the page
 // logged no error, asked for nothing outside its own folder and posted only
 // well-formed messages.
+//
+// The page is opened from its source folder, which lacks presets.js (the build writes
+// it into each bundle), or from a folder that also holds the build's presets.js
+// (builtPageDir).
 "use strict";
 
 const assert = require("node:assert/strict");
@@ -13,7 +17,10 @@ const { chromium } = require("playwright-core");
 
 const PAGE_DIR = path.resolve(__dirname, "..");
 const PAGE_URL = pathToFileURL(path.join(PAGE_DIR, "index.html")).href;
-const PAGE_DIR_URL = pathToFileURL(PAGE_DIR).href + "/";
+// Where the native build writes the presets for the page (EMBER_PRESETS_JS overrides).
+const BUILT_PRESETS =
+  process.env.EMBER_PRESETS_JS || path.resolve(PAGE_DIR, "../build/linux/lv2/Release/fernwood-emberpress.lv2/presets.js");
+const MISSING_FILE = "Failed to load resource: net::ERR_FILE_NOT_FOUND";
 const EXAMPLES = JSON.parse(fs.readFileSync(path.join(__dirname, "protocol-examples.json"), "utf8"));
 const PARAMS = EXAMPLES.parameters;
 const NAMES = PARAMS.map((p) => p.name);
@@ -146,6 +153,18 @@ class Editor {
     return this.page.getByRole("switch", { name: "Bypass", exact: true });
   }
 
+  presetMenu() {
+    return this.page.getByRole("combobox", { name: "Preset", exact: true });
+  }
+
+  // The text the preset menu shows (null without a menu).
+  async presetLabel() {
+    return this.page.evaluate(() => {
+      const menu = document.querySelector(".preset-menu");
+      return menu ? menu.options[menu.selectedIndex].text : null;
+    });
+  }
+
   // Every control's state as the accessibility attributes give it.
   async state() {
     return this.page.evaluate(() =>
@@ -168,24 +187,56 @@ class Editor {
   }
 }
 
+// A copy of the page's own files in a folder of its own, with `presets` (the text of a
+// presets.js) beside them when given.
+function pageCopy(presets) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), "emberpress-page-copy-"));
+  process.on("exit", () => fs.rmSync(dir, { recursive: true, force: true }));
+  for (const name of fs.readdirSync(PAGE_DIR)) {
+    if (/\.(html|js|css)$/.test(name)) fs.copyFileSync(path.join(PAGE_DIR, name), path.join(dir, name));
+  }
+  if (presets !== undefined) fs.writeFileSync(path.join(dir, "presets.js"), presets);
+  return dir;
+}
+
+// The page as a bundle holds it: its files and the build's presets.js.
+let builtDir = null;
+function builtPageDir() {
+  if (!builtDir) {
+    assert.ok(fs.existsSync(BUILT_PRESETS), `no ${BUILT_PRESETS}: build the native tree first (tools/build.sh linux)`);
+    builtDir = pageCopy(fs.readFileSync(BUILT_PRESETS, "utf8"));
+  }
+  return builtDir;
+}
+
+// The preset table of a presets.js, read as the page reads it.
+function presetsOf(dir) {
+  const window = {};
+  new Function("window", fs.readFileSync(path.join(dir, "presets.js"), "utf8"))(window);
+  return window.Emberpress.presets;
+}
+
 // Opens the page, runs body(editor), closes the page, then checks that nothing
-// went wrong on the way. Options: width, height, webview (stand-in present).
+// went wrong on the way. Options: width, height, webview (stand-in present), pageDir
+// (the folder to open the page from; its source folder by default).
 async function withEditor(browser, options, body) {
-  const { width = 800, height = 400, webview = true } = options;
+  const { width = 800, height = 400, webview = true, pageDir = PAGE_DIR } = options;
+  const dirUrl = pathToFileURL(pageDir).href + "/";
   const page = await browser.context.newPage();
   await page.setViewportSize({ width, height });
-  const problems = { console: [], requests: [] };
+  const problems = { console: [], requests: [], failed: [] };
   page.on("console", (message) => {
     if (message.type() === "error" || message.type() === "warning") problems.console.push(message.text());
   });
   page.on("pageerror", (error) => problems.console.push(String(error)));
   page.on("request", (request) => {
     const url = request.url();
-    if (!url.startsWith(PAGE_DIR_URL) && !url.startsWith("data:")) problems.requests.push(url);
+    if (!url.startsWith(dirUrl) && !url.startsWith("data:")) problems.requests.push(url);
   });
+  page.on("requestfailed", (request) => problems.failed.push(request.url()));
   if (webview) await page.addInitScript(standInWebview);
   const externalBefore = browser.external.length;
-  await page.goto(PAGE_URL);
+  await page.goto(dirUrl + "index.html");
   const editor = new Editor(page, problems);
   try {
     await body(editor);
@@ -193,7 +244,16 @@ async function withEditor(browser, options, body) {
   } finally {
     await page.close();
   }
-  assert.deepEqual(problems.console, [], "console errors");
+  // Without presets.js the browser notes the one missing file, and nothing else fails.
+  let consoleErrors = problems.console;
+  if (!fs.existsSync(path.join(pageDir, "presets.js"))) {
+    assert.deepEqual(problems.failed, [dirUrl + "presets.js"], "failed requests");
+    const at = consoleErrors.indexOf(MISSING_FILE);
+    if (at >= 0) consoleErrors = consoleErrors.filter((_, i) => i !== at);
+  } else {
+    assert.deepEqual(problems.failed, [], "failed requests");
+  }
+  assert.deepEqual(consoleErrors, [], "console errors");
   assert.deepEqual(problems.requests, [], "requests outside the page folder");
   assert.deepEqual(browser.external.slice(externalBefore), [], "network requests");
 }
@@ -203,6 +263,9 @@ module.exports = {
   PARAMS,
   PAGE_DIR,
   PAGE_URL,
+  pageCopy,
+  builtPageDir,
+  presetsOf,
   launchBrowser,
   withEditor,
   standInWebview,

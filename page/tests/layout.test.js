@@ -6,7 +6,7 @@ const { describe, it, before, after } = require("node:test");
 const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
-const { PAGE_DIR, launchBrowser, withEditor } = require("./harness");
+const { PAGE_DIR, launchBrowser, withEditor, builtPageDir } = require("./harness");
 
 const ARTIFACTS = path.join(PAGE_DIR, "test-results");
 
@@ -40,7 +40,7 @@ function measure() {
     Array.from(document.querySelectorAll(selector), (el, i) => ({ name: `${selector}#${i}`, box: box(el), el }));
   const parts = [
     ...named(".label"), ...named(".knob"), ...named(".switch"), ...named(".readout"),
-    ...named(".product"), ...named(".status"), ...named(".maker"), ...named(".news"),
+    ...named(".product"), ...named(".preset-menu"), ...named(".status"), ...named(".maker"), ...named(".news"),
     ...named(".news-badge"), ...named(".news-dismiss"),
   ];
   const scroller = document.scrollingElement;
@@ -51,8 +51,10 @@ function measure() {
     parts: parts.map(({ name, box }) => ({ name, box })),
     // Text wider than its box would be cut off (the news body ellipsizes on purpose).
     clippedText: parts.filter(({ el }) => el.scrollWidth > el.clientWidth + 1 || el.scrollHeight > el.clientHeight + 1).map((p) => p.name),
-    // The controls of one column and the columns themselves must not overlap.
+    // The controls of one column and the columns themselves must not overlap, nor the
+    // parts of the header.
     controls: named(".knob, .switch, .readout, .label").map(({ name, box }) => ({ name, box })),
+    header: named(".brand, .preset-menu, .status").map(({ name, box }) => ({ name, box })),
   };
 }
 
@@ -61,20 +63,24 @@ function overlaps(a, b) {
 }
 
 describe("layout", () => {
+  // The page as the bundles hold it, with the preset menu.
   for (const [width, height] of [[640, 320], [800, 400], [1200, 600], [1000, 360], [520, 480]]) {
     it(`${width} x ${height}: no scrollbars, nothing clipped, nothing overlapping`, async () => {
-      await withEditor(browser, { width, height }, async (editor) => {
+      await withEditor(browser, { width, height, pageDir: builtPageDir() }, async (editor) => {
         await crowd(editor);
         const m = await editor.page.evaluate(measure);
+        assert.equal(m.header.length, 3, "brand, preset menu, status");
         assert.ok(m.scroll.width <= width && m.scroll.height <= height, `scrollable: ${JSON.stringify(m.scroll)}`);
         for (const { name, box } of m.parts) {
           assert.ok(box.left >= 0 && box.top >= 0 && box.right <= width + 0.5 && box.bottom <= height + 0.5, `${name} outside: ${JSON.stringify(box)}`);
           assert.ok(box.right - box.left > 0 && box.bottom - box.top > 0, `${name} has no size`);
         }
         assert.deepEqual(m.clippedText, []);
-        for (let i = 0; i < m.controls.length; i++) {
-          for (let j = i + 1; j < m.controls.length; j++) {
-            assert.ok(!overlaps(m.controls[i].box, m.controls[j].box), `${m.controls[i].name} overlaps ${m.controls[j].name}`);
+        for (const group of [m.controls, m.header]) {
+          for (let i = 0; i < group.length; i++) {
+            for (let j = i + 1; j < group.length; j++) {
+              assert.ok(!overlaps(group[i].box, group[j].box), `${group[i].name} overlaps ${group[j].name}`);
+            }
           }
         }
         if (width === 2 * height) {
@@ -87,7 +93,7 @@ describe("layout", () => {
   }
 
   it("saves the editor at 800 x 400 as a test artifact", async () => {
-    await withEditor(browser, {}, async (editor) => {
+    await withEditor(browser, { pageDir: builtPageDir() }, async (editor) => {
       await editor.deliver("m kestrelV1 initDone ");
       const file = path.join(ARTIFACTS, "editor-800x400.png");
       await editor.page.screenshot({ path: file });

@@ -1,12 +1,14 @@
 // Hosts nobody here wrote: lv2apply renders files through the bundle (one frame per
-// run, no host features at all), and jalv runs the plug-in as a JACK client on a
-// private server with the dummy backend (no sound hardware).
+// run, no host features at all), jalv runs the plug-in as a JACK client on a private
+// server with the dummy backend (no sound hardware), and lilv's state API loads the
+// factory presets.
 
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -14,8 +16,10 @@
 
 #include <lilv/lilv.h>
 
+#include "engine/presets.h"
 #include "lv2_host.h"
 #include "process_posix.h"
+#include "state/plugin_state.h"
 
 namespace fs = std::filesystem;
 
@@ -239,6 +243,121 @@ TEST(Lv2Jalv, LoadsAStateDirectoryOurStateCodeWrote) {
                             "mix = 78.000000\nvolume = 190.000000\nenabled = 1.000000"),
               std::string::npos)
         << r.output;
+}
+
+// --- Factory presets ----------------------------------------------------------------
+
+std::string preset_uri(const Preset& p) {
+    return std::string(kPluginUri) + "/presets#" + p.symbol;
+}
+
+// What the control ports hold with a preset: its values, the enable port the inverse
+// of bypass.
+std::vector<float> preset_ports(const Preset& p) {
+    std::vector<float> ports(p.values, p.values + kParamCount);
+    ports[PARAM_BYPASS] = p.values[PARAM_BYPASS] >= 0.5f ? 0.0f : 1.0f;
+    return ports;
+}
+
+// A preset through lilv's state API, twice: as hosts apply it to a new instance (port
+// values before activation), which must sound exactly as emberpress-render with the same
+// values; and through the state property alone, which must reach the engine too.
+TEST(Lv2Presets, LoadedThroughLilvTheySoundExactlyAsEmberpressRender) {
+    if (!*EMBER_RENDER) GTEST_SKIP() << "emberpress-render (tools/render) is not built yet";
+    TempDir dir("lilv-presets");
+    const std::vector<float> input = test_signal(16384, 48000);
+    ASSERT_TRUE(write_wav(dir / "in.wav", input, 48000));
+
+    setenv("LV2_PATH", EMBER_LV2_PATH, 1);
+    LilvWorld* world = lilv_world_new();
+    lilv_world_load_all(world);
+    LilvNode* plugin_uri = lilv_new_uri(world, kPluginUri);
+    const LilvPlugin* plugin =
+        lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), plugin_uri);
+    lilv_node_free(plugin_uri);
+    ASSERT_NE(plugin, nullptr);
+
+    struct Ports {
+        const LilvPlugin* plugin;
+        LilvWorld* world;
+        float values[kParamCount];
+    };
+    auto set_value = [](const char* symbol, void* user, const void* value, uint32_t size,
+                        uint32_t) {
+        auto* ports = static_cast<Ports*>(user);
+        LilvNode* s = lilv_new_string(ports->world, symbol);
+        const LilvPort* port = lilv_plugin_get_port_by_symbol(ports->plugin, s);
+        lilv_node_free(s);
+        const uint32_t index = port ? lilv_port_get_index(ports->plugin, port) : 0;
+        if (index >= 2 && index < PORT_COUNT && size == sizeof(float))
+            std::memcpy(&ports->values[index - 2], value, sizeof(float));
+    };
+
+    for (const Preset& preset : kPresets) {
+        SCOPED_TRACE(preset.name);
+        LilvNode* node = lilv_new_uri(world, preset_uri(preset).c_str());
+        lilv_world_load_resource(world, node);
+        HostFeatures host;
+        LilvState* state = lilv_state_new_from_world(world, host.urids.map_feature_data(), node);
+        lilv_node_free(node);
+        ASSERT_NE(state, nullptr);
+        EXPECT_STREQ(lilv_state_get_label(state), preset.name);
+
+        Ports ports{plugin, world, {}};
+        default_controls(ports.values);
+        LilvInstance* instance =
+            lilv_plugin_instantiate(plugin, 48000, host.features(Offer::MapAndLog));
+        ASSERT_NE(instance, nullptr);
+        for (int i = 0; i < kParamCount; ++i)
+            lilv_instance_connect_port(instance, control_port(i), &ports.values[i]);
+        lilv_state_restore(state, instance, set_value, &ports, 0, host.features(Offer::MapAndLog));
+        EXPECT_EQ(std::vector<float>(ports.values, ports.values + kParamCount),
+                  preset_ports(preset));
+        EXPECT_TRUE(host.log.entries().empty()) << host.log.entries()[0].text;
+        lilv_instance_activate(instance);
+        std::vector<float> out(input.size());
+        for (size_t pos = 0; pos < input.size(); pos += 256) {
+            lilv_instance_connect_port(instance, PORT_INPUT, const_cast<float*>(&input[pos]));
+            lilv_instance_connect_port(instance, PORT_OUTPUT, &out[pos]);
+            lilv_instance_run(instance, 256);
+        }
+        lilv_instance_free(instance);
+
+        std::vector<std::string> render = {EMBER_RENDER, dir / "in.wav", dir / "render.wav"};
+        for (int i = 0; i < PARAM_BYPASS; ++i) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%.9g", double(preset.values[i]));
+            render.insert(render.end(), {std::string("--") + kParams[i].key, value});
+        }
+        const CommandResult r = run_command(render, "", {}, 120);
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_TRUE(bit_equal(out, read_wav(dir / "render.wav")));
+
+        // The state property alone, into an instance running at the defaults with its
+        // control ports unplugged: the engine has the preset's values after one block.
+        instance = lilv_plugin_instantiate(plugin, 48000, host.features(Offer::MapAndLog));
+        ASSERT_NE(instance, nullptr);
+        std::vector<float> silence(256, 0.0f), sink(256);
+        lilv_instance_connect_port(instance, PORT_INPUT, silence.data());
+        lilv_instance_connect_port(instance, PORT_OUTPUT, sink.data());
+        lilv_instance_activate(instance);
+        lilv_state_restore(state, instance, nullptr, nullptr, 0, host.features(Offer::MapAndLog));
+        lilv_instance_run(instance, 256);
+        auto* iface = static_cast<const LV2_State_Interface*>(
+            lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+        MemoryState saved;
+        ASSERT_EQ(iface->save(lilv_instance_get_handle(instance), MemoryState::store, &saved, 0,
+                              host.features(Offer::MapAndLog)),
+                  LV2_STATE_SUCCESS);
+        const auto& bytes = saved.properties[host.urids.map(kStateKeyUri)].bytes;
+        float engine[kParamCount];
+        ASSERT_EQ(plugin_state_load(bytes.data(), bytes.size(), engine), 0);
+        EXPECT_EQ(std::vector<float>(engine, engine + kParamCount),
+                  std::vector<float>(preset.values, preset.values + kParamCount));
+        lilv_instance_free(instance);
+        lilv_state_free(state);
+    }
+    lilv_world_free(world);
 }
 
 } // namespace

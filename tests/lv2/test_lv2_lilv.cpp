@@ -187,7 +187,7 @@ TEST(Lv2Lilv, TheSchemaValidatorFindsNoErrorsInEitherPlatformsBundle) {
     if (!have_program("lv2_validate")) GTEST_SKIP() << "lv2_validate (lv2-dev) is not installed";
     for (const std::string dir : {kBundleDir, kWindowsDataDir}) {
         std::vector<std::string> command = {"lv2_validate", dir + "/manifest.ttl",
-                                            dir + "/emberpress.ttl"};
+                                            dir + "/emberpress.ttl", dir + "/presets.ttl"};
         if (dir == kWindowsDataDir) command.push_back(dir + "/emberpress_ui.ttl");
         const CommandResult r = run_command(command);
         EXPECT_EQ(r.status, 0) << dir << "\n" << r.output;

@@ -25,6 +25,8 @@ void* module_symbol(const LoadedModule& m, const char* name);
 void module_unload(LoadedModule& m);
 // A folder for scratch files, unique to this process.
 std::string scratch_folder();
+// A path the build handed over, as this platform's file functions take it.
+std::string native_path(const std::string& path);
 
 // The bundle under test, loaded once per test program and entered as a host would
 // (ModuleEntry on Linux before the factory is asked for).

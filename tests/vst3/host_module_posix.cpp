@@ -22,3 +22,7 @@ void module_unload(LoadedModule& m) {
 std::string scratch_folder() {
     return std::string(EMBER_TEST_SCRATCH) + "/scratch-" + std::to_string(getpid());
 }
+
+std::string native_path(const std::string& path) {
+    return path;
+}

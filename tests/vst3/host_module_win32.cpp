@@ -2,12 +2,8 @@
 
 #include "host.h"
 
-// The build hands over Linux paths; Wine shows the Linux root as drive Z:.
 static std::wstring windows_path(const std::string& path) {
-    std::string p = path;
-    if (!p.empty() && p[0] == '/') p = "Z:" + p;
-    for (char& c : p)
-        if (c == '/') c = '\\';
+    const std::string p = native_path(path);
     const int n = MultiByteToWideChar(CP_UTF8, 0, p.c_str(), -1, nullptr, 0);
     std::wstring w(size_t(n > 0 ? n - 1 : 0), L'\0');
     if (n > 1) MultiByteToWideChar(CP_UTF8, 0, p.c_str(), -1, w.data(), n);
@@ -31,11 +27,16 @@ void module_unload(LoadedModule& m) {
     m.handle = nullptr;
 }
 
-std::string scratch_folder() {
-    std::string p =
-        std::string(EMBER_TEST_SCRATCH) + "/scratch-" + std::to_string(GetCurrentProcessId());
+// The build hands over Linux paths; Wine shows the Linux root as drive Z:.
+std::string native_path(const std::string& path) {
+    std::string p = path;
     if (!p.empty() && p[0] == '/') p = "Z:" + p;
     for (char& c : p)
         if (c == '/') c = '\\';
     return p;
+}
+
+std::string scratch_folder() {
+    return native_path(std::string(EMBER_TEST_SCRATCH) + "/scratch-" +
+                       std::to_string(GetCurrentProcessId()));
 }

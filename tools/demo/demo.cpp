@@ -7,6 +7,12 @@
 //   emberpress-demo compare A.wav B.wav
 //                                    exit 0 when both hold the same samples bit for
 //                                    bit (file bytes may differ: headers, peak chunks)
+//   emberpress-demo measure DRY.wav WET.wav
+//                                    WET's RMS level relative to DRY's, its crest
+//                                    factor and its spectral centroid
+//   emberpress-demo presets          the README's table of the factory presets, each
+//                                    measured on the phrase; exit 1 (saying why) when
+//                                    a preset misses its intended level by over 1 dB
 
 #include <sndfile.h>
 
@@ -23,8 +29,10 @@
 #include "engine/denormals.h"
 #include "engine/engine.h"
 #include "engine/params.h"
-#include "tools/demo/phrase.h"
+#include "engine/presets.h"
 #include "tools/demo/fft.h"
+#include "tools/demo/level.h"
+#include "tools/demo/phrase.h"
 #include "tools/demo/svg_plot.h"
 
 namespace {
@@ -50,13 +58,12 @@ bool write_wav(const char* path, const std::vector<float>& samples) {
     return sf_close(f) == 0 && ok;
 }
 
-// Runs x through a fresh engine with the given (index, plain value) settings, the way
-// the plug-ins and the renderer set it up.
-std::vector<float> through_engine(const std::vector<float>& x,
-                                  std::initializer_list<std::pair<int, float>> settings) {
+// Runs x through a fresh engine with the six plain values, the way the plug-ins and
+// emberpress-render set it up.
+std::vector<float> through_engine(const std::vector<float>& x, const float values[kParamCount]) {
     static Engine engine;
     engine_init(engine);
-    for (const auto& [index, value] : settings) engine_set_param(engine, index, value);
+    for (int i = 0; i < kParamCount; ++i) engine_set_param(engine, i, values[i]);
     engine_set_sample_rate(engine, kRate);
     engine_reset(engine);
     std::vector<float> y(x.size());
@@ -66,6 +73,15 @@ std::vector<float> through_engine(const std::vector<float>& x,
         engine_process(engine, x.data() + i, y.data() + i, static_cast<uint32_t>(n));
     }
     return y;
+}
+
+// The defaults with the given (index, plain value) settings.
+std::vector<float> through_engine(const std::vector<float>& x,
+                                  std::initializer_list<std::pair<int, float>> settings) {
+    float values[kParamCount];
+    std::copy(kParamDefaults, kParamDefaults + kParamCount, values);
+    for (const auto& [index, value] : settings) values[index] = value;
+    return through_engine(x, values);
 }
 
 double to_db(double rms) {
@@ -202,6 +218,56 @@ int compare(const char* a_path, const char* b_path) {
     return 1;
 }
 
+int measure(const char* dry_path, const char* wet_path) {
+    SF_INFO dry_info, wet_info;
+    std::vector<float> dry, wet;
+    if (!read_wav(dry_path, dry_info, dry) || !read_wav(wet_path, wet_info, wet)) return 2;
+    const Levels d = measure_levels(dry, dry_info.samplerate);
+    const Levels w = measure_levels(wet, wet_info.samplerate);
+    if (d.rms <= 0 || w.rms <= 0) {
+        std::fprintf(stderr, "emberpress-demo: '%s' is silent\n", d.rms <= 0 ? dry_path : wet_path);
+        return 2;
+    }
+    std::printf("rms change %+.2f dB, crest factor %.2f dB, centroid %.0f Hz\n",
+                20.0 * std::log10(w.rms / d.rms), w.crest_db, w.centroid_hz);
+    return 0;
+}
+
+// One row per preset, in the table's order, after the dry phrase's own figures.
+int preset_table() {
+    const std::vector<float> phrase = synthesise_phrase(kRate);
+    const Levels dry = measure_levels(phrase, kRate);
+    std::printf("| Preset | Drive | Tone | Heat | Mix | Volume | RMS change | Crest factor | "
+                "Centroid |\n"
+                "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n"
+                "| *(the dry phrase)* | | | | | | 0.0 dB | %.1f dB | %.0f Hz |\n",
+                dry.crest_db, dry.centroid_hz);
+    int status = 0;
+    for (const Preset& p : kPresets) {
+        const Levels wet = measure_levels(through_engine(phrase, p.values), kRate);
+        const double change = 20.0 * std::log10(wet.rms / dry.rms);
+        const double shown = std::round(change * 10) / 10 + 0.0; // no "-0.0"
+        std::printf("| %s |", p.name);
+        for (int i = 0; i < PARAM_BYPASS; ++i) std::printf(" %g |", double(p.values[i]));
+        std::printf(" %+.1f dB | %.1f dB | %.0f Hz |\n", shown, wet.crest_db, wet.centroid_hz);
+
+        char stated[32];
+        std::snprintf(stated, sizeof stated, "%+.0f dB", double(p.level_db));
+        if (std::fabs(change - p.level_db) > 1.0) {
+            std::fprintf(stderr, "emberpress-demo: '%s' changes the level by %+.2f dB, not %s\n",
+                         p.name, change, stated);
+            status = 1;
+        }
+        if (p.level_db != 0 && !std::strstr(p.name, stated)) {
+            std::fprintf(stderr,
+                         "emberpress-demo: '%s' is not level-matched; its name must say %s\n",
+                         p.name, stated);
+            status = 1;
+        }
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -209,7 +275,10 @@ int main(int argc, char** argv) {
         return write_wav(argv[2], synthesise_phrase(kRate)) ? 0 : 1;
     if (argc == 3 && std::strcmp(argv[1], "plot") == 0) return write_plot(argv[2]) ? 0 : 1;
     if (argc == 4 && std::strcmp(argv[1], "compare") == 0) return compare(argv[2], argv[3]);
-    std::fputs("usage: emberpress-demo phrase OUT.wav | plot OUT.svg | compare A.wav B.wav\n",
+    if (argc == 4 && std::strcmp(argv[1], "measure") == 0) return measure(argv[2], argv[3]);
+    if (argc == 2 && std::strcmp(argv[1], "presets") == 0) return preset_table();
+    std::fputs("usage: emberpress-demo phrase OUT.wav | plot OUT.svg | compare A.wav B.wav\n"
+               "       emberpress-demo measure DRY.wav WET.wav | presets\n",
                stderr);
     return 2;
 }

@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/demo/phrase.h"
 #include "tools/demo/fft.h"
+#include "tools/demo/level.h"
+#include "tools/demo/phrase.h"
 
 namespace {
 
@@ -143,6 +144,53 @@ TEST(DemoCompare, SamplesDecideNotFileBytes) {
     EXPECT_EQ(run_demo({"compare", s.at("a.wav"), s.at("short.wav")}), 1);
     EXPECT_EQ(run_demo({"compare", s.at("a.wav"), s.at("missing.wav")}), 2);
     EXPECT_EQ(run_demo({"compare", s.at("a.wav")}), 2);
+}
+
+// --- The preset table -----------------------------------------------------------------
+
+TEST(DemoLevels, SineReadsItsRmsCrestAndFrequency) {
+    const double fs = 48000;
+    std::vector<float> x(48000);
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000.0 * i / fs));
+    const Levels l = measure_levels(x, fs);
+    EXPECT_NEAR(l.rms, 0.5 / std::sqrt(2.0), 1e-4);
+    EXPECT_NEAR(l.crest_db, 3.01, 0.01);
+    EXPECT_NEAR(l.centroid_hz, 1000.0, 5.0);
+    EXPECT_EQ(measure_levels(std::vector<float>(100, 0.0f), fs).centroid_hz, 0.0);
+
+    // The command compares two files and refuses a missing or silent one.
+    Scratch s;
+    write_wav(s.at("sine.wav"), SF_FORMAT_FLOAT, x, false);
+    write_wav(s.at("silent.wav"), SF_FORMAT_FLOAT, std::vector<float>(1000, 0.0f), false);
+    EXPECT_EQ(run_demo({"measure", s.at("sine.wav"), s.at("sine.wav")}), 0);
+    EXPECT_EQ(run_demo({"measure", s.at("sine.wav"), s.at("silent.wav")}), 2);
+    EXPECT_EQ(run_demo({"measure", s.at("missing.wav"), s.at("sine.wav")}), 2);
+}
+
+// The README's table of the factory presets is this command's output, so it cannot go
+// stale; the command itself fails when a preset misses its intended level by over 1 dB.
+TEST(DemoPresets, TheReadmeHoldsTheTableTheToolMeasures) {
+    std::string table;
+    FILE* p = popen(EMBERPRESS_DEMO " presets", "r");
+    ASSERT_NE(p, nullptr);
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) table.append(buf, n);
+    const int status = pclose(p);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << table;
+
+    std::string readme;
+    FILE* f = std::fopen(EMBER_README, "rb");
+    ASSERT_NE(f, nullptr);
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) readme.append(buf, n);
+    std::fclose(f);
+    const std::string begin = "<!-- preset table: emberpress-demo presets -->\n";
+    const std::string end = "<!-- end of preset table -->";
+    const size_t from = readme.find(begin), to = readme.find(end);
+    ASSERT_NE(from, std::string::npos);
+    ASSERT_NE(to, std::string::npos);
+    EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), table)
+        << "update the README with the output of emberpress-demo presets";
 }
 
 } // namespace
