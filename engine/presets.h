@@ -16,12 +16,13 @@ struct Preset {
     const char* symbol;        // the last part of the LV2 preset's URI
     float values[kParamCount]; // plain values in parameter order; bypass always 0
     // The intended change of RMS level on the demo phrase, in dB: 0 for the
-    // level-matched presets; the others say theirs in their name.
+    // level-matched presets; the others say theirs in their name, except "Default",
+    // whose values are the parameter defaults a fresh instance starts with.
     float level_db;
 };
 
 constexpr Preset kPresets[] = {
-    {"Default +6 dB", "default", {50, 50, 50, 100, 100, 0}, 6},
+    {"Default", "default", {50, 50, 50, 100, 100, 0}, 6},
     {"Clean Boost +6 dB", "clean-boost", {0, 50, 50, 0, 72, 0}, 6},
     {"Edge of Breakup", "edge-of-breakup", {15, 60, 30, 70, 65, 0}, 0},
     {"Light Crunch", "light-crunch", {30, 55, 40, 85, 73, 0}, 0},

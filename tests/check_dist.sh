@@ -1,6 +1,6 @@
 #!/bin/bash
 # Checks the release archives tools/dist.sh wrote: each lists exactly the files a
-# release holds (plus the presets the build tree has), every bundle file is the one
+# release holds (and the factory presets the build made), every bundle file is the one
 # the build made, the checksums hold, and the archived modules still export only
 # their entry points and import only system DLLs.
 #   check_dist.sh OUT VERSION
@@ -17,17 +17,17 @@ problem() {
     status=1
 }
 
-page="editor.css editor.js index.html news.js protocol.js"
+page="editor.css editor.js index.html news.js presets.js protocol.js"
 
 # The release's files, one a line, sorted: TREE NAME
 expected() {
     local tree=$1 name=$2 preset_folder module_suffix vst3_arch lv2_data
     if [ "$tree" = windows ]; then
         preset_folder="VST3 Presets/Fernwood/Emberpress" module_suffix=vst3 vst3_arch=x86_64-win
-        lv2_data="emberpress.ttl emberpress_ui.ttl fernwood-emberpress.dll manifest.ttl"
+        lv2_data="emberpress.ttl emberpress_ui.ttl fernwood-emberpress.dll manifest.ttl presets.ttl"
     else
         preset_folder="vst3-presets/Fernwood/Emberpress" module_suffix=so vst3_arch=x86_64-linux
-        lv2_data="emberpress.ttl fernwood-emberpress.so manifest.ttl"
+        lv2_data="emberpress.ttl fernwood-emberpress.so manifest.ttl presets.ttl"
     fi
     {
         echo "$name/INSTALL.txt"
@@ -35,8 +35,8 @@ expected() {
         echo "$name/fernwood-emberpress.vst3/Contents/$vst3_arch/fernwood-emberpress.$module_suffix"
         for f in $page; do echo "$name/fernwood-emberpress.vst3/Contents/Resources/$f"; done
         for f in $lv2_data $page; do echo "$name/fernwood-emberpress.lv2/$f"; done
-        for f in "$root/build/$tree/presets/"*.vstpreset; do
-            if [ -e "$f" ]; then echo "$name/$preset_folder/$(basename "$f")"; fi
+        for f in "$root/build/$tree/vst3/Release/presets/Fernwood/Emberpress/"*.vstpreset; do
+            echo "$name/$preset_folder/$(basename "$f")"
         done
     } | LC_ALL=C sort
 }

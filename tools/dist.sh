@@ -3,8 +3,8 @@
 #   OUT/emberpress-VERSION-windows-x64/      and .zip     the Windows x64 VST3 and LV2 bundles
 #   OUT/emberpress-VERSION-linux-x86_64/     and .tar.gz  the native Linux ones
 # each with INSTALL.txt and SHA256SUMS (of every file in it), and OUT/SHA256SUMS of
-# the two archives. Everything in them is built here; nothing else is added. Factory
-# presets (*.vstpreset) go in when a build tree holds them in build/TREE/presets/.
+# the two archives. Everything in them is built here; nothing else is added, and the
+# factory presets are the .vstpreset files the build generates from the preset table.
 #   tools/dist.sh [OUT]        OUT defaults to out/dist
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,8 +19,8 @@ groups="build windows lv2 bench"
 # shellcheck disable=SC2086
 tools/setup-deps.sh $groups || fail "installing the packages failed (tools/setup-deps.sh $groups)"
 for tree in windows linux; do
-    tools/build.sh "$tree" emberpress_vst3 emberpress_lv2 ||
-        fail "building the $tree plug-ins failed (tools/build.sh $tree emberpress_vst3 emberpress_lv2)"
+    tools/build.sh "$tree" emberpress_vst3 emberpress_vst3_presets emberpress_lv2 ||
+        fail "building the $tree plug-ins failed (tools/build.sh $tree emberpress_vst3 emberpress_vst3_presets emberpress_lv2)"
 done
 
 version=$(sed -n 's/^project(Emberpress VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -31,7 +31,7 @@ mkdir -p "$out"
 rm -rf "${out:?}/$windows_name" "${out:?}/$windows_name.zip" "${out:?}/$linux_name" \
     "${out:?}/$linux_name.tar.gz"
 
-# The bundles exactly as the build made them, and the presets a build tree holds.
+# The bundles exactly as the build made them, and the factory presets.
 copy_release() { # TREE RELEASE_FOLDER PRESET_FOLDER
     local tree=$1 release=$2 preset_folder=$3
     mkdir -p "$release"
@@ -39,10 +39,10 @@ copy_release() { # TREE RELEASE_FOLDER PRESET_FOLDER
         [ -d "build/$tree/$bundle" ] || fail "build/$tree/$bundle is missing"
         cp -R "build/$tree/$bundle" "$release/"
     done
-    if compgen -G "build/$tree/presets/*.vstpreset" >/dev/null; then
-        mkdir -p "$release/$preset_folder"
-        cp build/"$tree"/presets/*.vstpreset "$release/$preset_folder/"
-    fi
+    local presets=build/$tree/vst3/Release/presets/Fernwood/Emberpress
+    compgen -G "$presets/*.vstpreset" >/dev/null || fail "$presets holds no factory presets"
+    mkdir -p "$release/$preset_folder"
+    cp "$presets"/*.vstpreset "$release/$preset_folder/"
 }
 
 checksums() { # RELEASE_FOLDER
