@@ -1,32 +1,41 @@
-// The page's "kestrelV1" commands: parse, check what the page names, and run the file
-// operations that answer them.
+// The page's "kestrelV1" commands: parse, check what the page names, run the file
+// operations that answer them and turn what they return into replies.
 #include <cstring>
 
 #include "kestrel/kestrel.h"
 #include "kestrel/kestrel_heap.h"
 
-char* join_texts(std::initializer_list<const char*> texts) {
-    size_t total = 0;
-    for (const char* t : texts)
-        if (t) total += strlen(t);
-    char* joined = static_cast<char*>(malloc(total + 1));
-    if (!joined) return nullptr;
-    char* end = joined;
-    for (const char* t : texts) {
-        if (!t) continue;
-        size_t n = strlen(t);
-        memcpy(end, t, n);
-        end += n;
+namespace {
+
+// Where the replies of one command go.
+struct Replies {
+    kestrel_reply_fn reply;
+    void* context;
+
+    // Sends the concatenation of the texts. False when it could not be made.
+    bool send(std::initializer_list<const char*> texts) const {
+        size_t total = 0;
+        for (const char* t : texts) total += strlen(t);
+        HeapPtr<char> joined(static_cast<char*>(malloc(total + 1)));
+        if (!joined) return false;
+        char* end = joined.get();
+        for (const char* t : texts) {
+            size_t n = strlen(t);
+            memcpy(end, t, n);
+            end += n;
+        }
+        *end = '\0';
+        reply(context, joined.get());
+        return true;
     }
-    *end = '\0';
-    return joined;
-}
+};
 
 // A product name becomes one folder under the store folder, so it must be a single
 // plain name: nothing that climbs out, names a drive or stream, or cannot be shown.
 // Win32 drops a name's trailing dots and spaces, so such a name (and one made only of
-// dots) would not name a folder of its own.
-static bool product_name_ok(const char* name) {
+// dots) would not name a folder of its own; the same names are refused everywhere so
+// that a store means the same on every platform.
+bool product_name_ok(const char* name) {
     size_t n = strlen(name);
     if (n == 0 || name[n - 1] == '.' || name[n - 1] == ' ') return false;
     for (const char* c = name; *c; ++c) {
@@ -38,7 +47,7 @@ static bool product_name_ok(const char* name) {
 
 // Splits "PRODUCT REST" at the first space: a heap copy of the product name (NULL when
 // there is no space, the name is not acceptable or the heap is exhausted) and REST.
-static HeapPtr<char> split_product(const char* text, const char** rest) {
+HeapPtr<char> split_product(const char* text, const char** rest) {
     const char* space = strchr(text, ' ');
     if (!space) return nullptr;
     size_t n = size_t(space - text);
@@ -51,15 +60,7 @@ static HeapPtr<char> split_product(const char* text, const char** rest) {
     return name;
 }
 
-// Sends prefix + content. False when the reply could not be made.
-static bool send_joined(editor* ed, const char* prefix, const char* content) {
-    HeapPtr<char> reply(join_texts({prefix, content}));
-    if (!reply) return false;
-    editor_send_text(ed, reply.get());
-    return true;
-}
-
-static void handle_init(editor* ed, const char* product) {
+void handle_init(const Replies& to, const char* product) {
     if (!product_name_ok(product)) return;
     char* read[3] = {};
     bool ok = kestrel_read_file(&read[0], {"kestrel-system"}) == 0 &&
@@ -67,39 +68,51 @@ static void handle_init(editor* ed, const char* product) {
               kestrel_read_file(&read[2], {product, "latest"}) == 0;
     HeapPtr<char> sid(read[0]), news(read[1]), latest(read[2]);
     if (!ok) return;
-    if (sid && !send_joined(ed, "kestrelV1 initSid ", sid.get())) return;
-    if (news && !send_joined(ed, "kestrelV1 initNews ", news.get())) return;
-    if (latest && !send_joined(ed, "kestrelV1 initLatest ", latest.get())) return;
-    editor_send_text(ed, "kestrelV1 initDone ");
+    if (sid && !to.send({"kestrelV1 initSid ", sid.get()})) return;
+    if (news && !to.send({"kestrelV1 initNews ", news.get()})) return;
+    if (latest && !to.send({"kestrelV1 initLatest ", latest.get()})) return;
+    to.reply(to.context, "kestrelV1 initDone ");
 }
 
-static void handle_get_news(editor* ed) {
+void handle_get_news(const Replies& to) {
     char* read = nullptr;
     if (kestrel_read_file(&read, {"kestrel-news"}) != 0) return;
     HeapPtr<char> news(read);
-    send_joined(ed, "kestrelV1 getNews ", news.get());
+    to.send({"kestrelV1 getNews ", news ? news.get() : ""});
+}
+
+// A swap that found another record replies with it.
+void handle_sync(const Replies& to, const char* payload, const char* conflict_word,
+                 std::initializer_list<const char*> components) {
+    char* read = nullptr;
+    if (kestrel_sync_file(&read, payload, components) != 1) return;
+    HeapPtr<char> current(read);
+    to.send({"kestrelV1 ", conflict_word, " ", current.get()});
 }
 
 // The rest of the text after the prefix, or NULL when the text does not start with it.
-static const char* after(const char* text, const char* prefix) {
+const char* after(const char* text, const char* prefix) {
     size_t n = strlen(prefix);
     return strncmp(text, prefix, n) == 0 ? text + n : nullptr;
 }
 
-void kestrel_handle_message(editor* ed, const char* text) {
+} // namespace
+
+void kestrel_handle_message(const char* text, kestrel_reply_fn reply, void* context) {
+    const Replies to = {reply, context};
     const char* rest;
     if ((rest = after(text, "kestrelV1 init "))) {
-        handle_init(ed, rest);
+        handle_init(to, rest);
     } else if ((rest = after(text, "kestrelV1 getNews "))) {
-        handle_get_news(ed);
+        handle_get_news(to);
     } else if ((rest = after(text, "kestrelV1 newSid "))) {
         kestrel_write_file(rest, {"kestrel-system"});
     } else if ((rest = after(text, "kestrelV1 syncNews "))) {
-        kestrel_sync_file(ed, nullptr, "kestrel-news", rest, "syncNewsConflict");
+        handle_sync(to, rest, "syncNewsConflict", {"kestrel-news"});
     } else if ((rest = after(text, "kestrelV1 syncLatest "))) {
         const char* payload;
         if (HeapPtr<char> product = split_product(rest, &payload))
-            kestrel_sync_file(ed, product.get(), "latest", payload, "syncLatestConflict");
+            handle_sync(to, payload, "syncLatestConflict", {product.get(), "latest"});
     } else if ((rest = after(text, "kestrelV1 syncNewsForce "))) {
         kestrel_write_file(rest, {"kestrel-news"});
     } else if ((rest = after(text, "kestrelV1 syncLatestForce "))) {

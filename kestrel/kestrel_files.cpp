@@ -1,139 +1,68 @@
-// Whole-file reads, writes and compare-and-swap under exclusive whole-file locks.
-//
-// The files are opened in text mode with the C library's wide functions; the lock is
-// taken on the file's Win32 handle, covers every byte the file can ever have, and is
-// waited for without time-out. It is released before the file is closed.
-#include <windows.h>
-
-#include <cerrno>
-#include <cstdio>
+// Whole-file reads, writes and compare-and-swap, each under the file's exclusive lock.
+// The platform files say where a file is and how it is opened and locked.
 #include <cstring>
-#include <io.h>
 
 #include "kestrel/kestrel.h"
 #include "kestrel/kestrel_heap.h"
+#include "kestrel/store_file.h"
 
-namespace {
+// A record's version tag: its first bytes, which a swap compares.
+constexpr size_t kTagLength = 8;
 
-// An open store file, locked or not; closing releases the lock first.
-struct StoreFile {
-    FILE* file = nullptr;
-    bool locked = false;
-
-    StoreFile(const wchar_t* path, const wchar_t* mode) : file(_wfopen(path, mode)) {}
-    StoreFile(const StoreFile&) = delete;
-    StoreFile& operator=(const StoreFile&) = delete;
-    ~StoreFile() {
-        if (locked) unlock();
-        if (file) fclose(file);
-    }
-
-    HANDLE handle() const { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
-
-    bool lock() {
-        OVERLAPPED at_start = {};
-        locked = LockFileEx(handle(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at_start);
-        return locked;
-    }
-
-    void unlock() {
-        OVERLAPPED at_start = {};
-        UnlockFileEx(handle(), 0, MAXDWORD, MAXDWORD, &at_start);
-        locked = false;
-    }
-
-    // The whole content from the start, NUL-terminated; NULL when it cannot be read.
-    // Text-mode reading may return fewer bytes than the file holds.
-    char* read_all() {
-        if (fseek(file, 0, SEEK_END) != 0) return nullptr;
-        long size = ftell(file);
-        if (size < 0) return nullptr;
-        rewind(file);
-        char* content = static_cast<char*>(malloc(size_t(size) + 1));
-        if (!content) return nullptr;
-        size_t got = fread(content, 1, size_t(size), file);
-        content[got] = '\0';
-        return content;
-    }
-
-    // Replaces the content. The file is open for appending, so after truncation the
-    // text lands at the start.
-    bool replace(const char* content) {
-        rewind(file); // a stream that was read must be positioned before it is written
-        if (_chsize(_fileno(file), 0) != 0) return false;
-        return fputs(content, file) >= 0 && fflush(file) == 0;
-    }
-};
-
-} // namespace
+// Opens a store file and waits for its lock. 0 with *file locked; for reading, 0 with
+// *file null when the file is missing or cannot be named; -1 on any other failure.
+static int open_locked(StoreAccess access, std::initializer_list<const char*> components,
+                       StoreFilePtr* file) {
+    bool missing = false;
+    StoreFilePtr opened(store_file_open(access, components, &missing));
+    if (!opened) return access == StoreAccess::read && missing ? 0 : -1;
+    if (!store_file_lock(opened.get())) return -1;
+    *file = std::move(opened);
+    return 0;
+}
 
 int kestrel_read_file(char** content, std::initializer_list<const char*> components) {
     *content = nullptr;
-    HeapPtr<wchar_t> path(kestrel_build_path(false, components));
-    if (!path) return 0; // a file that cannot be named does not exist
-    StoreFile f(path.get(), L"r");
-    if (!f.file) return errno == ENOENT ? 0 : -1;
-    if (!f.lock()) return -1;
-    *content = f.read_all();
+    StoreFilePtr file;
+    if (open_locked(StoreAccess::read, components, &file) != 0) return -1;
+    if (!file) return 0; // missing
+    *content = store_file_read_all(file.get());
     return *content ? 0 : -1;
 }
 
 int kestrel_write_file(const char* content, std::initializer_list<const char*> components) {
     if (kestrel_make_directories(true, components) != 0) return -1;
-    HeapPtr<wchar_t> path(kestrel_build_path(false, components));
-    if (!path) return 0;
-    // Appending creates the file without emptying it: others may still read the old
+    // The file is opened without being emptied: others may still read the old
     // content until this writer holds the lock.
-    StoreFile f(path.get(), L"a");
-    if (!f.file || !f.lock()) return -1;
-    return f.replace(content) ? 0 : -1;
+    StoreFilePtr file;
+    if (open_locked(StoreAccess::replace, components, &file) != 0) return -1;
+    return store_file_replace(file.get(), content) ? 0 : -1;
 }
 
-// Whether the payload holds its expectation ("-" or an 8-byte tag) and a separator.
-static bool payload_complete(const char* payload) {
-    size_t needed = payload[0] == '-' ? 2 : 9;
-    return strnlen(payload, needed) == needed;
-}
+int kestrel_sync_file(char** current, const char* payload,
+                      std::initializer_list<const char*> components) {
+    *current = nullptr;
+    // "-" or a tag, then one separator that is skipped without being examined.
+    bool expects_empty = payload[0] == '-';
+    size_t content_start = expects_empty ? 2 : kTagLength + 1;
+    if (strnlen(payload, content_start) != content_start) return -1;
+    const char* content = payload + content_start;
 
-// Whether the file starts with the 8 bytes of the expected tag.
-static bool tag_matches(FILE* file, const char* expected) {
-    for (int i = 0; i < 8; ++i) {
-        int c = fgetc(file);
-        if (c == EOF || c != static_cast<unsigned char>(expected[i])) return false;
-    }
-    return true;
-}
+    if (kestrel_make_directories(true, components) != 0) return -1;
+    StoreFilePtr file;
+    if (open_locked(StoreAccess::swap, components, &file) != 0) return -1;
+    long size = store_file_size(file.get());
+    if (size < 0) return -1;
+    // An empty file is what "-" expects, and has no tag to compare.
+    if (size == 0) return store_file_replace(file.get(), content) ? 0 : -1;
 
-void kestrel_sync_file(editor* ed, const char* product, const char* file_name, const char* payload,
-                       const char* conflict_word) {
-    if (!payload_complete(payload)) return;
-    std::initializer_list<const char*> product_file = {product, file_name};
-    std::initializer_list<const char*> store_file = {file_name};
-    std::initializer_list<const char*> components = product ? product_file : store_file;
-    if (kestrel_make_directories(true, components) != 0) return;
-    HeapPtr<wchar_t> path(kestrel_build_path(false, components));
-    if (!path) return;
-    StoreFile f(path.get(), L"a+");
-    if (!f.file || !f.lock()) return;
-
-    if (fseek(f.file, 0, SEEK_END) != 0) return;
-    long size = ftell(f.file);
-    if (size < 0) return;
-    rewind(f.file);
-
-    bool swap;
-    if (payload[0] == '-')
-        swap = size == 0;
-    else
-        swap = size == 0 || tag_matches(f.file, payload); // an empty file has no tag
-    if (swap) {
-        f.replace(payload + (payload[0] == '-' ? 2 : 9));
-        return;
-    }
-
-    HeapPtr<char> current(f.read_all());
-    f.unlock();
-    if (!current) return;
-    HeapPtr<char> reply(join_texts({"kestrelV1 ", conflict_word, " ", current.get()}));
-    if (reply) editor_send_text(ed, reply.get());
+    HeapPtr<char> now(store_file_read_all(file.get()));
+    if (!now) return -1;
+    // The tag is compared with the content as read back (on Windows, after the line
+    // feed translation), byte for byte; a shorter content is a conflict.
+    bool tag_matches = !expects_empty && strnlen(now.get(), kTagLength) == kTagLength &&
+                       memcmp(now.get(), payload, kTagLength) == 0;
+    if (tag_matches) return store_file_replace(file.get(), content) ? 0 : -1;
+    *current = now.release();
+    return 1;
 }

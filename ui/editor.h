@@ -20,8 +20,13 @@ struct editor_callbacks {
     void (*end_edit)(void* user_data, uint32_t index, float value);
 };
 
-// Receives the text of every "m" page message, on the editor's UI thread.
-using page_message_handler = void (*)(editor* ed, const char* text);
+// Hands one reply text to the page (sent behind "m "); context is the one the editor
+// passed with the message.
+using page_reply_fn = void (*)(void* context, const char* text);
+
+// Receives the text of every "m" page message, on the editor's UI thread, with the way
+// to reply to it.
+using page_message_handler = void (*)(const char* text, page_reply_fn reply, void* context);
 
 // Opens an editor of width x height pixels: embedded in the window `parent` (an
 // HWND), or as a window of its own (parent may then be null). The calling thread

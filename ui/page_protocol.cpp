@@ -35,6 +35,11 @@ bool parse_hex32(const char*& p, uint32_t* out) {
     return true;
 }
 
+// A page-message handler's reply: a text for the page.
+void reply_to_page(void* ed, const char* text) {
+    editor_send_text(static_cast<editor*>(ed), text);
+}
+
 } // namespace
 
 bool parse_index_and_bits(const char* text, uint32_t* index, uint32_t* bits) {
@@ -59,7 +64,7 @@ void dispatch_page_message(editor* ed, page_dispatch_table* table, const char* t
     const char* arguments = text + 2;
 
     if (kind == 'm') {
-        if (table->handler) table->handler(ed, arguments);
+        if (table->handler) table->handler(arguments, reply_to_page, ed);
         return;
     }
     relay_fn relay = kind == 'b'   ? table->begin_edit

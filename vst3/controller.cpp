@@ -4,7 +4,6 @@
 // processor directly; values travel through the host. It also creates the plug views,
 // keeps a list of them, shows the host's changes on their pages and turns the pages'
 // edits into the host's begin/perform/end-edit calls.
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -12,16 +11,13 @@
 #include <cstring>
 #include <new>
 
+#include "vst3/com_object.h"
 #include "vst3/emberpress_vst3.h"
 #include "vst3/view.h"
 
 using namespace vst3;
 
-struct Vst3Controller {
-    const IEditControllerVtbl* edit; // also FUnknown and IPluginBase
-    const IMidiMappingVtbl* midi;
-    const IConnectionPointVtbl* connection;
-    std::atomic<int32_t> ref_count;
+struct Vst3Controller : ComObject<Vst3Controller, IEditController, IMidiMapping, IConnectionPoint> {
     FUnknown* host_context; // no reference held
     double plain_values[kParamCount];
     IComponentHandler* handler; // one reference held
@@ -29,80 +25,24 @@ struct Vst3Controller {
     // The list grows by one slot when full and never shrinks.
     Vst3View** view_slots;
     uint64_t view_slot_count;
-};
 
-namespace {
-
-template <class I>
-Vst3Controller* self_of(I* iface, size_t offset) {
-    return reinterpret_cast<Vst3Controller*>(reinterpret_cast<char*>(iface) - offset);
-}
-Vst3Controller* self(IEditController* i) {
-    return self_of(i, offsetof(Vst3Controller, edit));
-}
-Vst3Controller* self(IMidiMapping* i) {
-    return self_of(i, offsetof(Vst3Controller, midi));
-}
-Vst3Controller* self(IConnectionPoint* i) {
-    return self_of(i, offsetof(Vst3Controller, connection));
-}
-
-// --- FUnknown ----------------------------------------------------------------------
-
-uint32_t add_ref(IEditController* i) {
-    return uint32_t(self(i)->ref_count.fetch_add(1) + 1);
-}
-
-// The views belong to the host, which holds their references. One the host still
-// holds when the controller goes is closed and cut loose: it stays valid for the
-// host's own removed and release, and its page can no longer edit anything.
-uint32_t release(IEditController* i) {
-    Vst3Controller* c = self(i);
-    const int32_t count = c->ref_count.fetch_sub(1) - 1;
-    if (count == 0) {
+    // The views belong to the host, which holds their references. One the host still
+    // holds when the controller goes is closed and cut loose: it stays valid for the
+    // host's own removed and release, and its page can no longer edit anything.
+    static void destroy(Vst3Controller* c) {
         for (uint64_t s = 0; s < c->view_slot_count; ++s)
             if (c->view_slots[s]) vst3_view_forget_controller(c->view_slots[s]);
         if (c->handler) c->handler->vtbl->unknown.release(c->handler);
         std::free(c->view_slots);
         delete c;
     }
-    return uint32_t(count);
-}
+};
 
-tresult query_interface(IEditController* i, const char* iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    Vst3Controller* c = self(i);
-    void* found = nullptr;
-    if (iid) {
-        if (uid_equal(iid, kFUnknownIid) || uid_equal(iid, kIPluginBaseIid) ||
-            uid_equal(iid, kIEditControllerIid))
-            found = &c->edit;
-        else if (uid_equal(iid, kIMidiMappingIid))
-            found = &c->midi;
-        else if (uid_equal(iid, kIConnectionPointIid))
-            found = &c->connection;
-    }
-    *obj = found;
-    if (!found) return kNoInterface;
-    add_ref(i);
-    return kResultOk;
-}
+namespace {
 
 template <class I>
-IEditController* primary(I* i) {
-    return reinterpret_cast<IEditController*>(&self(i)->edit);
-}
-template <class I>
-tresult forward_query(I* i, const char* iid, void** obj) {
-    return query_interface(primary(i), iid, obj);
-}
-template <class I>
-uint32_t forward_add_ref(I* i) {
-    return add_ref(primary(i));
-}
-template <class I>
-uint32_t forward_release(I* i) {
-    return release(primary(i));
+Vst3Controller* self(I* i) {
+    return Vst3Controller::of(i);
 }
 
 // --- Values ------------------------------------------------------------------------
@@ -304,7 +244,7 @@ IPlugView* create_view(IEditController* i, FIDString name) {
 }
 
 constexpr IEditControllerVtbl kEditVtbl = {
-    {query_interface, add_ref, release},
+    Vst3Controller::kUnknownSlots<IEditController>,
     initialize,
     terminate,
     set_component_state,
@@ -322,33 +262,15 @@ constexpr IEditControllerVtbl kEditVtbl = {
     create_view,
 };
 
-// --- IMidiMapping and IConnectionPoint ---------------------------------------------
+// --- IMidiMapping -----------------------------------------------------------------
 
 tresult get_midi_controller_assignment(IMidiMapping*, int32_t, int16_t, CtrlNumber, ParamID*) {
     return kInvalidArgument;
 }
 
 constexpr IMidiMappingVtbl kMidiVtbl = {
-    {forward_query<IMidiMapping>, forward_add_ref<IMidiMapping>, forward_release<IMidiMapping>},
+    Vst3Controller::kUnknownSlots<IMidiMapping>,
     get_midi_controller_assignment,
-};
-
-tresult connect(IConnectionPoint*, IConnectionPoint* other) {
-    return other ? kResultOk : kInvalidArgument;
-}
-tresult disconnect(IConnectionPoint*, IConnectionPoint*) {
-    return kResultOk;
-}
-tresult notify(IConnectionPoint*, IMessage*) {
-    return kResultOk;
-}
-
-constexpr IConnectionPointVtbl kConnectionVtbl = {
-    {forward_query<IConnectionPoint>, forward_add_ref<IConnectionPoint>,
-     forward_release<IConnectionPoint>},
-    connect,
-    disconnect,
-    notify,
 };
 
 } // namespace
@@ -386,9 +308,6 @@ void vst3_controller_forget_view(Vst3Controller* c, const Vst3View* view) {
 IEditController* vst3_controller_new() {
     Vst3Controller* c = new (std::nothrow) Vst3Controller{};
     if (!c) return nullptr;
-    c->edit = &kEditVtbl;
-    c->midi = &kMidiVtbl;
-    c->connection = &kConnectionVtbl;
-    c->ref_count.store(1);
-    return reinterpret_cast<IEditController*>(&c->edit);
+    c->set_tables(&kEditVtbl, &kMidiVtbl, &kIdleConnectionVtbl<Vst3Controller>);
+    return c->as<IEditController>();
 }

@@ -1,7 +1,8 @@
 // The VST3 module of Emberpress: the factory (factory.cpp), the audio processor
 // (processor.cpp), the edit controller (controller.cpp) and the module entry with its
 // folder paths (module_paths.cpp, with module_win32.cpp / module_posix.cpp). The host reaches all
-// of it through the one export, GetPluginFactory.
+// of it through the one export, GetPluginFactory. The objects the host creates share
+// their FUnknown side (com_object.h).
 #pragma once
 
 #include <cstddef>
@@ -34,6 +35,19 @@ void vst3_put_text(vst3::char16 (&dst)[N], const char* src) {
     for (; src[i] && i + 1 < N; ++i) dst[i] = vst3::char16(src[i]);
     dst[i] = 0;
 }
+
+// The connection point of the processor and the controller: it accepts any peer and
+// every message and acts on none, as the two exchange nothing directly. Object is
+// the ComObject that offers it.
+template <class Object>
+inline constexpr vst3::IConnectionPointVtbl kIdleConnectionVtbl = {
+    Object::template kUnknownSlots<vst3::IConnectionPoint>,
+    [](vst3::IConnectionPoint*, vst3::IConnectionPoint* other) {
+        return other ? vst3::kResultOk : vst3::kInvalidArgument;
+    },
+    [](vst3::IConnectionPoint*, vst3::IConnectionPoint*) { return vst3::kResultOk; },
+    [](vst3::IConnectionPoint*, vst3::IMessage*) { return vst3::kResultOk; },
+};
 
 // The static factory that GetPluginFactory hands out.
 vst3::IPluginFactory3* vst3_factory();

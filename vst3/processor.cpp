@@ -2,7 +2,6 @@
 // parameters, no events, no latency, no tail. It runs one Engine per instance and feeds
 // it the host's parameter changes at block boundaries through the parameter hand-over,
 // so that state calls on other threads never make the audio thread wait.
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -13,18 +12,15 @@
 #include "engine/engine.h"
 #include "engine/handover.h"
 #include "state/plugin_state.h"
+#include "vst3/com_object.h"
 #include "vst3/emberpress_vst3.h"
 
 using namespace vst3;
 
 namespace {
 
-struct Vst3Processor {
-    const IComponentVtbl* component; // also FUnknown and IPluginBase
-    const IAudioProcessorVtbl* audio;
-    const IProcessContextRequirementsVtbl* context_requirements;
-    const IConnectionPointVtbl* connection;
-    std::atomic<int32_t> ref_count;
+struct Vst3Processor : ComObject<Vst3Processor, IComponent, IAudioProcessor,
+                                 IProcessContextRequirements, IConnectionPoint> {
     FUnknown* host_context; // no reference held
     Engine engine;
     float activated_rate; // of the last setActive(true); saved with the state
@@ -35,72 +31,13 @@ struct Vst3Processor {
     uint8_t processing_enabled;
     uint8_t input_bus_active;
     uint8_t output_bus_active;
+
+    static void destroy(Vst3Processor* p) { delete p; }
 };
 
-// Each interface pointer sits at a fixed place in the object.
 template <class I>
-Vst3Processor* self_of(I* iface, size_t offset) {
-    return reinterpret_cast<Vst3Processor*>(reinterpret_cast<char*>(iface) - offset);
-}
-Vst3Processor* self(IComponent* i) {
-    return self_of(i, offsetof(Vst3Processor, component));
-}
-Vst3Processor* self(IAudioProcessor* i) {
-    return self_of(i, offsetof(Vst3Processor, audio));
-}
-Vst3Processor* self(IProcessContextRequirements* i) {
-    return self_of(i, offsetof(Vst3Processor, context_requirements));
-}
-Vst3Processor* self(IConnectionPoint* i) {
-    return self_of(i, offsetof(Vst3Processor, connection));
-}
-
-// --- FUnknown ----------------------------------------------------------------------
-
-uint32_t add_ref(IComponent* i) {
-    return uint32_t(self(i)->ref_count.fetch_add(1) + 1);
-}
-
-uint32_t release(IComponent* i) {
-    Vst3Processor* p = self(i);
-    const int32_t count = p->ref_count.fetch_sub(1) - 1;
-    if (count == 0) delete p;
-    return uint32_t(count);
-}
-
-tresult query_interface(IComponent* i, const char* iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    Vst3Processor* p = self(i);
-    void* found = nullptr;
-    if (iid) {
-        if (uid_equal(iid, kFUnknownIid) || uid_equal(iid, kIPluginBaseIid) ||
-            uid_equal(iid, kIComponentIid))
-            found = &p->component;
-        else if (uid_equal(iid, kIAudioProcessorIid))
-            found = &p->audio;
-        else if (uid_equal(iid, kIProcessContextRequirementsIid))
-            found = &p->context_requirements;
-        else if (uid_equal(iid, kIConnectionPointIid))
-            found = &p->connection;
-    }
-    *obj = found;
-    if (!found) return kNoInterface;
-    add_ref(i);
-    return kResultOk;
-}
-
-// The secondary interfaces forward their first three slots to the object.
-template <class I>
-tresult forward_query(I* i, const char* iid, void** obj) {
-    return query_interface(reinterpret_cast<IComponent*>(&self(i)->component), iid, obj);
-}
-template <class I>
-uint32_t forward_add_ref(I* i) {
-    return add_ref(reinterpret_cast<IComponent*>(&self(i)->component));
-}
-template <class I>
-uint32_t forward_release(I* i) {
-    return release(reinterpret_cast<IComponent*>(&self(i)->component));
+Vst3Processor* self(I* i) {
+    return Vst3Processor::of(i);
 }
 
 // --- IComponent --------------------------------------------------------------------
@@ -201,7 +138,7 @@ tresult get_state(IComponent* i, IBStream* stream) {
 }
 
 constexpr IComponentVtbl kComponentVtbl = {
-    {query_interface, add_ref, release},
+    Vst3Processor::kUnknownSlots<IComponent>,
     initialize,
     terminate,
     get_controller_class_id,
@@ -319,8 +256,7 @@ uint32_t get_tail_samples(IAudioProcessor*) {
 }
 
 constexpr IAudioProcessorVtbl kAudioVtbl = {
-    {forward_query<IAudioProcessor>, forward_add_ref<IAudioProcessor>,
-     forward_release<IAudioProcessor>},
+    Vst3Processor::kUnknownSlots<IAudioProcessor>,
     set_bus_arrangements,
     get_bus_arrangement,
     can_process_sample_size,
@@ -331,34 +267,15 @@ constexpr IAudioProcessorVtbl kAudioVtbl = {
     get_tail_samples,
 };
 
-// --- IProcessContextRequirements and IConnectionPoint -------------------------------
+// --- IProcessContextRequirements ---------------------------------------------------
 
 uint32_t get_process_context_requirements(IProcessContextRequirements*) {
     return 0;
 }
 
 constexpr IProcessContextRequirementsVtbl kContextRequirementsVtbl = {
-    {forward_query<IProcessContextRequirements>, forward_add_ref<IProcessContextRequirements>,
-     forward_release<IProcessContextRequirements>},
+    Vst3Processor::kUnknownSlots<IProcessContextRequirements>,
     get_process_context_requirements,
-};
-
-tresult connect(IConnectionPoint*, IConnectionPoint* other) {
-    return other ? kResultOk : kInvalidArgument;
-}
-tresult disconnect(IConnectionPoint*, IConnectionPoint*) {
-    return kResultOk;
-}
-tresult notify(IConnectionPoint*, IMessage*) {
-    return kResultOk;
-}
-
-constexpr IConnectionPointVtbl kConnectionVtbl = {
-    {forward_query<IConnectionPoint>, forward_add_ref<IConnectionPoint>,
-     forward_release<IConnectionPoint>},
-    connect,
-    disconnect,
-    notify,
 };
 
 } // namespace
@@ -366,10 +283,7 @@ constexpr IConnectionPointVtbl kConnectionVtbl = {
 IComponent* vst3_processor_new() {
     Vst3Processor* p = new (std::nothrow) Vst3Processor{};
     if (!p) return nullptr;
-    p->component = &kComponentVtbl;
-    p->audio = &kAudioVtbl;
-    p->context_requirements = &kContextRequirementsVtbl;
-    p->connection = &kConnectionVtbl;
-    p->ref_count.store(1);
-    return reinterpret_cast<IComponent*>(&p->component);
+    p->set_tables(&kComponentVtbl, &kAudioVtbl, &kContextRequirementsVtbl,
+                  &kIdleConnectionVtbl<Vst3Processor>);
+    return p->as<IComponent>();
 }

@@ -5,24 +5,26 @@
 // user-interface thread, which is also the editor's creating thread.
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "kestrel/kestrel.h"
 #include "ui/editor.h"
 #include "ui/editor_record.h"
+#include "vst3/com_object.h"
 #include "vst3/emberpress_vst3.h"
 #include "vst3/view.h"
 
 using namespace vst3;
 
-struct Vst3View {
-    const IPlugViewVtbl* vtbl; // also FUnknown
-    int32_t ref_count;
+struct Vst3View : ComObject<Vst3View, IPlugView> {
     IPlugFrame* frame;          // stored only; the view never asks the host to resize
     editor* ed;                 // null while detached
     Vst3Controller* controller; // no reference held; null once the controller is gone
     UINT_PTR timer;
+
+    // Closes the editor and leaves the controller's list.
+    static void destroy(Vst3View* v);
 };
 
 namespace {
@@ -31,7 +33,7 @@ constexpr int kWidth = 800, kHeight = 400;
 constexpr UINT kIdleMilliseconds = 20;
 
 Vst3View* self(IPlugView* i) {
-    return reinterpret_cast<Vst3View*>(i);
+    return Vst3View::of(i);
 }
 
 bool is_hwnd(FIDString type) {
@@ -72,25 +74,6 @@ void close_editor(Vst3View* v) {
 }
 
 // --- IPlugView ---------------------------------------------------------------------
-
-uint32_t add_ref(IPlugView* i) {
-    return uint32_t(++self(i)->ref_count);
-}
-
-uint32_t release(IPlugView* i) {
-    return vst3_view_release(self(i));
-}
-
-tresult query_interface(IPlugView* i, const char* iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    if (iid && (uid_equal(iid, kFUnknownIid) || uid_equal(iid, kIPlugViewIid))) {
-        *obj = i;
-        add_ref(i);
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
 
 tresult is_platform_type_supported(IPlugView*, FIDString type) {
     return is_hwnd(type) ? kResultTrue : kResultFalse;
@@ -181,7 +164,7 @@ tresult check_size_constraint(IPlugView*, ViewRect*) {
 }
 
 constexpr IPlugViewVtbl kViewVtbl = {
-    {query_interface, add_ref, release},
+    Vst3View::kUnknownSlots<IPlugView>,
     is_platform_type_supported,
     attached,
     removed,
@@ -200,27 +183,26 @@ static_assert((SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER) =
 
 } // namespace
 
+void Vst3View::destroy(Vst3View* v) {
+    close_editor(v);
+    if (v->controller) vst3_controller_forget_view(v->controller, v);
+    delete v;
+}
+
 Vst3View* vst3_view_new(Vst3Controller* controller) {
-    auto* v = static_cast<Vst3View*>(std::calloc(1, sizeof(Vst3View)));
+    Vst3View* v = new (std::nothrow) Vst3View{};
     if (!v) return nullptr;
-    v->vtbl = &kViewVtbl;
-    v->ref_count = 1;
+    v->set_tables(&kViewVtbl);
     v->controller = controller;
     return v;
 }
 
 IPlugView* vst3_view_interface(Vst3View* view) {
-    return reinterpret_cast<IPlugView*>(view);
+    return view->as<IPlugView>();
 }
 
 uint32_t vst3_view_release(Vst3View* v) {
-    const int32_t count = --v->ref_count;
-    if (count == 0) {
-        close_editor(v);
-        if (v->controller) vst3_controller_forget_view(v->controller, v);
-        std::free(v);
-    }
-    return uint32_t(count);
+    return v->release();
 }
 
 void vst3_view_show_value(Vst3View* v, uint32_t index, float value) {

@@ -273,7 +273,9 @@ static_assert(sizeof(ProcessData) == 80 && offsetof(ProcessData, numOutputs) == 
 static_assert(sizeof(ViewRect) == 16);
 
 // --- Interfaces --------------------------------------------------------------------
-// Each table starts with the three FUnknown slots, typed for its own interface.
+// Each table starts with the three FUnknown slots, typed for its own interface. The
+// interfaces the module implements also list the IDs they answer to (kIids): their
+// own, then those of the interfaces they extend, FUnknown aside.
 
 template <class Self>
 struct UnknownSlots {
@@ -326,6 +328,7 @@ struct IComponentVtbl {
 };
 struct IComponent {
     const IComponentVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIComponentIid, &kIPluginBaseIid};
 };
 
 struct IAudioProcessor;
@@ -344,6 +347,7 @@ struct IAudioProcessorVtbl {
 };
 struct IAudioProcessor {
     const IAudioProcessorVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIAudioProcessorIid};
 };
 
 struct IProcessContextRequirements;
@@ -353,6 +357,7 @@ struct IProcessContextRequirementsVtbl {
 };
 struct IProcessContextRequirements {
     const IProcessContextRequirementsVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIProcessContextRequirementsIid};
 };
 
 struct IConnectionPoint;
@@ -364,6 +369,7 @@ struct IConnectionPointVtbl {
 };
 struct IConnectionPoint {
     const IConnectionPointVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIConnectionPointIid};
 };
 
 struct IEditController;
@@ -390,6 +396,7 @@ struct IEditControllerVtbl {
 };
 struct IEditController {
     const IEditControllerVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIEditControllerIid, &kIPluginBaseIid};
 };
 
 struct IMidiMapping;
@@ -400,6 +407,7 @@ struct IMidiMappingVtbl {
 };
 struct IMidiMapping {
     const IMidiMappingVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIMidiMappingIid};
 };
 
 struct IComponentHandlerVtbl {
@@ -466,6 +474,7 @@ struct IPlugViewVtbl {
 };
 struct IPlugView {
     const IPlugViewVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIPlugViewIid};
 };
 
 struct IPlugFrameVtbl {

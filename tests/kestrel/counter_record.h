@@ -24,3 +24,9 @@ inline long counter_of(const std::string& record, size_t body) {
     unsigned n = unsigned(std::stoul(record.substr(0, 8)));
     return record == counter_record(n, body) ? long(n) : -1;
 }
+
+// The count in a reply "PREFIX RECORD", or -1 when it is another reply or the record
+// is empty or partial.
+inline long counter_in(const std::string& reply, const std::string& prefix, size_t body) {
+    return reply.rfind(prefix, 0) == 0 ? counter_of(reply.substr(prefix.size()), body) : -1;
+}

@@ -1,5 +1,5 @@
 // Runs the emberpress-news tool as a child process (which inherits this process's
-// APPDATA) and collects what it printed.
+// store variables) and collects what it printed. One implementation per platform.
 #pragma once
 
 #include <string>
@@ -12,9 +12,9 @@ struct Launch {
 };
 
 // Arguments are UTF-8; each reaches the tool as one argument, whatever it holds.
-// A launch that Wine failed to start (exit status 1 before the program printed
+// Under Wine, a launch that failed to start (exit status 1 before the program printed
 // anything; the tool itself never exits with 1) is repeated, up to 5 times.
 Launch run_news(const std::vector<std::string>& args);
 
-// How many launches Wine failed to start so far.
-int wine_start_failures();
+// How many launches failed to start and were repeated so far (only Wine's do).
+int start_failures();

@@ -1,15 +1,14 @@
 #include "sandbox.h"
 
-#include <windows.h>
-
 #include <fstream>
 #include <iterator>
 
 Tree snapshot(const fs::path& folder) {
     Tree tree;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        std::wstring name = entry.path().lexically_relative(folder).wstring();
-        tree[name] = entry.is_directory() ? "<folder>" : read_bytes(entry.path());
+        std::u8string name = entry.path().lexically_relative(folder).generic_u8string();
+        tree[std::string(name.begin(), name.end())] =
+            entry.is_directory() ? "<folder>" : read_bytes(entry.path());
     }
     return tree;
 }
@@ -24,18 +23,14 @@ void write_bytes(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::wstring widen(const std::string& utf8) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
-    wide.resize(size_t(n - 1));
-    return wide;
+fs::path utf8_path(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-fs::path executable_folder() {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return fs::path(std::wstring(path, n)).parent_path();
+std::string stored(const std::string& text) {
+    std::string bytes;
+    for (char c : text) bytes += c == '\n' ? std::string(kStoredLineFeed) : std::string(1, c);
+    return bytes;
 }
 
 void SandboxTest::SetUp() {
@@ -44,22 +39,16 @@ void SandboxTest::SetUp() {
     for (char& c : name)
         if (c == '/') c = '-'; // parameterised suites
     root = executable_folder() / "kestrel-sandbox" / name;
-    appdata = root / "roaming";
-    store = appdata / "Fernwood";
+    base = root / "base";
+    store = base / "Fernwood";
     fs::remove_all(root);
-    fs::create_directories(appdata);
-
-    wchar_t probe[1];
-    DWORD needed = GetEnvironmentVariableW(L"APPDATA", probe, 1);
-    had_appdata_ = needed > 0;
-    if (had_appdata_) {
-        saved_appdata_.resize(needed);
-        DWORD n = GetEnvironmentVariableW(L"APPDATA", saved_appdata_.data(), needed);
-        saved_appdata_.resize(n);
-    }
-    SetEnvironmentVariableW(L"APPDATA", appdata.wstring().c_str());
+    fs::create_directories(base);
+    restore_ = keep_store_variables();
+    std::u8string named = base.u8string();
+    set_store_variable(std::string(named.begin(), named.end()).c_str());
 }
 
 void SandboxTest::TearDown() {
-    SetEnvironmentVariableW(L"APPDATA", had_appdata_ ? saved_appdata_.c_str() : nullptr);
+    restore_();
+    change_folder(executable_folder());
 }

@@ -1,8 +1,7 @@
 // The page's commands through kestrel_handle_message, against real files in a test
-// store folder: every reply text, what lands on disk, and the refusals.
-#include <windows.h>
-
-#include "recording_editor.h"
+// store folder: every reply text, what lands on disk, and the refusals. The same
+// cases run against the Windows and the Linux store.
+#include "reply_sink.h"
 #include "sandbox.h"
 
 using Replies = std::vector<std::string>;
@@ -58,13 +57,14 @@ TEST_F(Commands, PlainWritesReplaceTheWholeFile) {
     EXPECT_EQ(read_bytes(store / "p" / "latest"), " two  spaces ");
 }
 
-TEST_F(Commands, LineBreaksAreStoredAsCrLfAndReadBackAsLf) {
+// Windows stores a line feed as CR LF, Linux as it is; both read back a line feed.
+TEST_F(Commands, LineBreaksAreStoredAsThePlatformKeepsThemAndReadBackAsLf) {
     run("kestrelV1 newSid s\n1\n");
     run("kestrelV1 syncNewsForce 0000000\nA\nB\n");
     run("kestrelV1 syncLatestForce p x\ny");
-    EXPECT_EQ(read_bytes(store / "kestrel-system"), "s\r\n1\r\n");
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "0000000\r\nA\r\nB\r\n");
-    EXPECT_EQ(read_bytes(store / "p" / "latest"), "x\r\ny");
+    EXPECT_EQ(read_bytes(store / "kestrel-system"), stored("s\n1\n"));
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), stored("0000000\nA\nB\n"));
+    EXPECT_EQ(read_bytes(store / "p" / "latest"), stored("x\ny"));
     EXPECT_EQ(run("kestrelV1 init p"),
               (Replies{"kestrelV1 initSid s\n1\n", "kestrelV1 initNews 0000000\nA\nB\n",
                        "kestrelV1 initLatest x\ny", "kestrelV1 initDone "}));
@@ -72,7 +72,7 @@ TEST_F(Commands, LineBreaksAreStoredAsCrLfAndReadBackAsLf) {
     // The tag is compared as read back, so a tag holding a line feed still matches,
     // and a swapped record with line breaks is stored the same way.
     EXPECT_EQ(run("kestrelV1 syncNews 0000000\n 00000001\nC"), Replies{});
-    EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000001\r\nC");
+    EXPECT_EQ(read_bytes(store / "kestrel-news"), stored("00000001\nC"));
     EXPECT_EQ(run("kestrelV1 syncNews 0000000\n 00000002"),
               Replies{"kestrelV1 syncNewsConflict 00000001\nC"});
 }
@@ -111,11 +111,11 @@ TEST_F(Commands, SyncSwapsTheWholeFileWhenItsTagMatches) {
 
 TEST_F(Commands, SyncLeavesTheFileAndRepliesWithItWhenItsTagDiffers) {
     const struct {
-        const char* file;
+        std::string file;
         const char* payload;
         const char* reply;
     } cases[] = {
-        {"00000004 current\r\nrecord", "00000003 00000004 mine", "00000004 current\nrecord"},
+        {stored("00000004 current\nrecord"), "00000003 00000004 mine", "00000004 current\nrecord"},
         {"00000004 current", "0000000x 00000005", "00000004 current"},
         {"00000004 current", "x0000004 00000005", "00000004 current"},
         {"00000004 current", "- 00000001", "00000004 current"},
@@ -148,7 +148,7 @@ TEST_F(Commands, ProductNamesThatAreOneFolderAreAccepted) {
     for (const char* name : names) {
         std::string n = name;
         EXPECT_EQ(run("kestrelV1 syncLatestForce " + n + " v-" + n), Replies{}) << name;
-        EXPECT_EQ(read_bytes(store / widen(n) / "latest"), "v-" + n) << name;
+        EXPECT_EQ(read_bytes(store / utf8_path(n) / "latest"), "v-" + n) << name;
         EXPECT_EQ(run("kestrelV1 init " + n),
                   (Replies{"kestrelV1 initLatest v-" + n, "kestrelV1 initDone "}))
             << name;
@@ -227,11 +227,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "kestrelV1 syncLatest p -", "kestrelV1 syncLatest p 00000001",
                     "kestrelV1 syncLatest q -", "kestrelV1 syncLatest q 0000"));
 
-// Without APPDATA there is no store: reads find nothing, writes do nothing, and
-// nothing is created anywhere (the working folder is the test folder).
-TEST_F(Commands, WithoutAppdataReadsAreMissingAndWritesDoNothing) {
-    SetEnvironmentVariableW(L"APPDATA", nullptr);
-    SetCurrentDirectoryW(root.wstring().c_str());
+// Without the store's variable there is no store: reads find nothing, writes do
+// nothing, and nothing is created anywhere (the working folder is the test folder).
+TEST_F(Commands, WithoutStoreVariableReadsAreMissingAndWritesDoNothing) {
+    set_store_variable(nullptr);
+    change_folder(root);
     Tree before = snapshot(root);
     EXPECT_EQ(run("kestrelV1 init p"), Replies{"kestrelV1 initDone "});
     EXPECT_EQ(run("kestrelV1 getNews "), Replies{"kestrelV1 getNews "});
@@ -241,11 +241,10 @@ TEST_F(Commands, WithoutAppdataReadsAreMissingAndWritesDoNothing) {
         EXPECT_EQ(run(text), Replies{}) << text;
     EXPECT_EQ(snapshot(root), before);
 
-    SetEnvironmentVariableW(L"APPDATA", L"");
+    set_store_variable("");
     EXPECT_EQ(run("kestrelV1 syncNewsForce x"), Replies{});
     EXPECT_EQ(run("kestrelV1 init p"), Replies{"kestrelV1 initDone "});
     EXPECT_EQ(snapshot(root), before);
-    SetCurrentDirectoryW(executable_folder().wstring().c_str());
 }
 
 // A product name that is not UTF-8 cannot be named: init reads it as missing, the

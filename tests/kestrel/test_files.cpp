@@ -1,88 +1,22 @@
-// The file operations under the commands: paths, folders and locking.
-#include <windows.h>
-
+// The file operations under the commands, on every platform: folders in the way and
+// the locks that order editors of one process and of several.
+#include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
+#include <thread>
 
+#include "counter_record.h"
 #include "kestrel/kestrel_heap.h"
-#include "recording_editor.h"
+#include "reply_sink.h"
 #include "sandbox.h"
 
-// --- Paths ------------------------------------------------------------------------
-
-class Paths : public SandboxTest {
-  protected:
-    std::wstring built(bool directory_only, std::initializer_list<const char*> components) {
-        HeapPtr<wchar_t> path(kestrel_build_path(directory_only, components));
-        return path ? std::wstring(path.get()) : L"<null>";
-    }
-};
-
-TEST_F(Paths, BuildsUnderTheVendorFolder) {
-    std::wstring base = appdata.wstring() + L"\\Fernwood";
-    EXPECT_EQ(built(false, {}), base);
-    EXPECT_EQ(built(true, {"kestrel-news"}), base);
-    EXPECT_EQ(built(false, {"kestrel-news"}), base + L"\\kestrel-news");
-    EXPECT_EQ(built(false, {"p", "latest"}), base + L"\\p\\latest");
-    EXPECT_EQ(built(true, {"p", "latest"}), base + L"\\p");
-    // UTF-8 becomes UTF-16, including characters outside the basic plane.
-    EXPECT_EQ(built(false, {"\xc3\xa9", "\xf0\x9f\x94\xa5"}), base + L"\\\u00e9\\\U0001F525");
-    // A component left out of the directory-only form must still be a name.
-    EXPECT_EQ(built(true, {"p", ""}), L"<null>");
-    EXPECT_EQ(built(true, {"p", "\xc3"}), L"<null>");
-}
-
-TEST(PathRoots, AreRecognisedInEveryForm) {
-    struct Case {
-        const wchar_t* path;
-        const wchar_t* root;
-    } cases[] = {
-        {L"C:\\Users\\x", L"C:"},
-        {L"z:/x", L"z:"},
-        {L"\\\\server\\share\\x", L"\\\\server\\share"},
-        {L"//server/share/x", L"//server/share"},
-        {L"\\\\server", L"\\\\server"},
-        {L"\\\\?\\C:\\x", L"\\\\?\\C:"},
-        {L"\\\\.\\D:\\x", L"\\\\.\\D:"},
-        {L"\\\\?\\UNC\\server\\share\\x", L"\\\\?\\UNC\\server\\share"},
-        {L"\\\\?\\unc\\server\\share\\x", L"\\\\?\\unc\\server\\share"},
-        {L"\\\\.\\UNC\\server\\share", L"\\\\.\\UNC\\server\\share"},
-        {L"\\\\?\\Volume{0-1}\\x", L"\\\\?\\Volume{0-1}"},
-        {L"\\\\?\\UNCLE\\x", L"\\\\?\\UNCLE"},
-        {L"\\rooted\\x", L""},
-        {L"relative\\x", L""},
-        {L"1:\\x", L""},
-        {L"", L""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(std::wstring(c.path, kestrel_path_root_length(c.path)), c.root)
-            << fs::path(c.path).string();
-}
+using namespace std::chrono_literals;
 
 class Folders : public SandboxTest {};
-
-TEST_F(Folders, AreMadeUnderEveryRootForm) {
-    std::wstring plain = appdata.wstring();
-    std::wstring doubled = plain;
-    for (size_t i = doubled.find(L'\\', 3); i != std::wstring::npos; i = doubled.find(L'\\', i + 2))
-        doubled.insert(i, L"\\");
-    std::wstring forward = plain;
-    for (wchar_t& c : forward)
-        if (c == L'\\') c = L'/';
-    const std::wstring forms[] = {plain,   L"\\\\?\\" + plain, L"\\\\.\\" + plain, doubled,
-                                  forward, plain + L"\\\\"};
-    int n = 0;
-    for (const std::wstring& form : forms) {
-        SetEnvironmentVariableW(L"APPDATA", form.c_str());
-        std::string leaf = "level" + std::to_string(n++);
-        EXPECT_EQ(kestrel_make_directories(false, {"a", leaf.c_str()}), 0)
-            << fs::path(form).string();
-        EXPECT_TRUE(fs::is_directory(store / "a" / leaf)) << fs::path(form).string();
-        EXPECT_EQ(kestrel_make_directories(true, {"b", leaf.c_str()}), 0);
-        EXPECT_TRUE(fs::is_directory(store / "b"));
-        EXPECT_FALSE(fs::exists(store / "b" / leaf));
-    }
-}
 
 TEST_F(Folders, FileInTheWayFailsAndStaysIntact) {
     write_bytes(store / "p", "a file");
@@ -92,88 +26,62 @@ TEST_F(Folders, FileInTheWayFailsAndStaysIntact) {
     EXPECT_EQ(read_bytes(store / "p"), "a file");
 }
 
+// A store folder that cannot be made (a file stands where its base folder should be)
+// reads as missing, and nothing is written.
+TEST_F(Folders, StoreFolderThatCannotBeMadeReadsAsMissing) {
+    write_bytes(root / "a file", "kept");
+    std::u8string named = (root / "a file").u8string();
+    set_store_variable(std::string(named.begin(), named.end()).c_str());
+    Tree before = snapshot(root);
+    EXPECT_EQ(run("kestrelV1 init p"), std::vector<std::string>{"kestrelV1 initDone "});
+    EXPECT_EQ(run("kestrelV1 getNews "), std::vector<std::string>{"kestrelV1 getNews "});
+    for (const char* text :
+         {"kestrelV1 newSid s", "kestrelV1 syncNews - 00000001", "kestrelV1 syncLatest p - x",
+          "kestrelV1 syncNewsForce x", "kestrelV1 syncLatestForce p x"})
+        EXPECT_EQ(run(text), std::vector<std::string>{}) << text;
+    EXPECT_EQ(snapshot(root), before);
+}
+
 // --- Locks ------------------------------------------------------------------------
 
 // Runs work on a thread of its own. A wait that runs out ends the whole test program
 // with a failure: the work may still use the caller's frame, which cannot be left.
 class Worker {
   public:
-    explicit Worker(std::function<void()> work) : work_(std::move(work)) {
-        thread_ = CreateThread(nullptr, 0, &Worker::main, this, 0, nullptr);
-    }
+    explicit Worker(std::function<void()> work)
+        : thread_([this, work = std::move(work)] {
+              work();
+              std::lock_guard<std::mutex> hold(guard_);
+              done_ = true;
+              ended_.notify_all();
+          }) {}
     ~Worker() {
-        finished(60000);
-        CloseHandle(thread_);
+        finished(kForever);
+        thread_.join();
     }
-    bool finished(DWORD limit_ms) {
-        DWORD r = WaitForSingleObject(thread_, limit_ms);
-        if (r == WAIT_OBJECT_0) return true;
-        if (limit_ms >= 60000) {
-            fprintf(stderr, "FAILED: a worker did not finish within %lu ms\n", limit_ms);
+    bool finished(std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> hold(guard_);
+        if (ended_.wait_for(hold, limit, [this] { return done_; })) return true;
+        if (limit >= kForever) {
+            fprintf(stderr, "FAILED: a worker did not finish within %lld ms\n",
+                    static_cast<long long>(limit.count()));
             fflush(stderr);
-            _exit(1);
+            std::_Exit(1);
         }
         return false;
     }
+    static constexpr std::chrono::milliseconds kForever = 60s;
 
   private:
-    static DWORD WINAPI main(void* self) {
-        static_cast<Worker*>(self)->work_();
-        return 0;
-    }
-    std::function<void()> work_;
-    HANDLE thread_;
-};
-
-// Another holder of a store file's whole-file lock, as a second editor would hold it.
-class LockHolder {
-  public:
-    explicit LockHolder(const fs::path& file) {
-        handle_ =
-            CreateFileW(file.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        OVERLAPPED at_start = {};
-        locked_ = handle_ != INVALID_HANDLE_VALUE &&
-                  LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at_start);
-    }
-    ~LockHolder() {
-        release();
-        CloseHandle(handle_);
-    }
-    bool locked() const { return locked_; }
-    void release() {
-        OVERLAPPED at_start = {};
-        if (locked_) UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &at_start);
-        locked_ = false;
-    }
-    // Replaces the file's bytes through the lock holder's own handle.
-    bool replace(const std::string& bytes) {
-        OVERLAPPED at_start = {};
-        DWORD put = 0;
-        return WriteFile(handle_, bytes.data(), DWORD(bytes.size()), &put, &at_start) &&
-               SetFilePointer(handle_, LONG(bytes.size()), nullptr, FILE_BEGIN) ==
-                   DWORD(bytes.size()) &&
-               SetEndOfFile(handle_);
-    }
-    // The file's bytes, read through the lock holder's own handle.
-    std::string content() {
-        std::string bytes(1 << 16, '\0');
-        OVERLAPPED at_start = {};
-        DWORD got = 0;
-        if (!ReadFile(handle_, bytes.data(), DWORD(bytes.size()), &got, &at_start))
-            return "<error>";
-        bytes.resize(got);
-        return bytes;
-    }
-
-  private:
-    HANDLE handle_;
-    bool locked_ = false;
+    std::mutex guard_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread thread_; // last: it starts at once and uses the members above
 };
 
 // How long a worker is given to show that it does NOT finish while the lock is held.
 // Not a speed goal: a waiting worker passes however slow the machine is.
-constexpr DWORD kWhileLocked = 300;
+constexpr std::chrono::milliseconds kWhileLocked = 300ms;
 
 class Locks : public SandboxTest {};
 
@@ -186,7 +94,7 @@ TEST_F(Locks, ReadWaitsForTheLock) {
     Worker reader([&] { status = kestrel_read_file(&content, {"kestrel-news"}); });
     EXPECT_FALSE(reader.finished(kWhileLocked));
     other.release();
-    ASSERT_TRUE(reader.finished(60000));
+    ASSERT_TRUE(reader.finished(Worker::kForever));
     HeapPtr<char> owned(content);
     EXPECT_EQ(status, 0);
     EXPECT_STREQ(content, "00000001 news");
@@ -209,7 +117,7 @@ TEST_F(Locks, WriteLeavesTheOldContentUntilItHoldsTheLock) {
         EXPECT_FALSE(writer.finished(kWhileLocked)) << c.command;
         EXPECT_EQ(other.content(), "00000001 old record") << c.command;
         other.release();
-        ASSERT_TRUE(writer.finished(60000));
+        ASSERT_TRUE(writer.finished(Worker::kForever));
         EXPECT_EQ(read_bytes(c.file), "00000002 new") << c.command;
     }
 }
@@ -225,7 +133,59 @@ TEST_F(Locks, SyncComparesOnlyOnceItHoldsTheLock) {
     // exactly that record.
     ASSERT_TRUE(other.replace("00000002 moved on"));
     other.release();
-    ASSERT_TRUE(syncer.finished(60000));
+    ASSERT_TRUE(syncer.finished(Worker::kForever));
     EXPECT_EQ(replies, std::vector<std::string>{});
     EXPECT_EQ(read_bytes(store / "kestrel-news"), "00000003 mine");
+}
+
+// Several editors of one process (threads, each with its own commands) increment one
+// counter record with compare-and-swap while others read it: every swap is counted
+// exactly once, and no reader ever finds the record empty or half written.
+TEST_F(Locks, ThreadsSwapACounterWithoutLosingAnIncrement) {
+    constexpr int kIncrementers = 4, kAttempts = 150, kReaders = 2;
+    constexpr size_t kBody = 64 * 1024; // written in more than one piece by most systems
+    const std::string get = "kestrelV1 getNews ", conflict = "kestrelV1 syncNewsConflict ";
+    ASSERT_EQ(run("kestrelV1 syncNews - " + counter_record(0, kBody)), std::vector<std::string>{});
+
+    std::atomic<bool> running{true};
+    std::atomic<int> swaps{0}, conflicts{0}, reads{0}, bad{0};
+    std::vector<std::thread> threads;
+    for (int r = 0; r < kReaders; ++r)
+        threads.emplace_back([&] {
+            while (running) {
+                std::vector<std::string> replies = run(get);
+                ++reads;
+                if (replies.size() != 1 || counter_in(replies[0], get, kBody) < 0) ++bad;
+            }
+        });
+    std::vector<std::thread> incrementers;
+    for (int i = 0; i < kIncrementers; ++i)
+        incrementers.emplace_back([&] {
+            long known = 0;
+            for (int attempt = 0; attempt < kAttempts; ++attempt) {
+                std::vector<std::string> replies =
+                    run("kestrelV1 syncNews " + tag_of(unsigned(known)) + " " +
+                        counter_record(unsigned(known + 1), kBody));
+                if (replies.empty()) {
+                    ++swaps, ++known;
+                    continue;
+                }
+                ++conflicts;
+                long now = replies.size() == 1 ? counter_in(replies[0], conflict, kBody) : -1;
+                if (now <= known) ++bad; // a conflict names a later, complete record
+                known = now;
+            }
+        });
+    for (std::thread& t : incrementers) t.join();
+    running = false;
+    for (std::thread& t : threads) t.join();
+
+    EXPECT_EQ(bad, 0) << "of " << reads << " reads and " << conflicts << " conflicts";
+    std::vector<std::string> last = run(get);
+    ASSERT_EQ(last.size(), 1u);
+    EXPECT_EQ(counter_in(last[0], get, kBody), long(swaps));
+    EXPECT_GT(reads, 0);
+    RecordProperty("swaps", swaps);
+    RecordProperty("conflicts", conflicts);
+    RecordProperty("reads", reads);
 }

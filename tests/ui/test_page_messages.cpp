@@ -18,14 +18,13 @@ std::mutex g_mutex;
 std::vector<std::string> g_handled;
 DWORD g_handler_thread;
 
-void record_handler(editor* ed, const char* text) {
+void record_handler(const char* text, page_reply_fn reply, void* context) {
     {
         std::lock_guard lock(g_mutex);
         g_handled.push_back(text);
         g_handler_thread = GetCurrentThreadId();
     }
-    if (strncmp(text, "echo ", 5) == 0)
-        editor_send_text(ed, text + 5); // a reply, from the UI thread
+    if (strncmp(text, "echo ", 5) == 0) reply(context, text + 5); // a reply, from the UI thread
 }
 
 std::vector<std::string> handled() {

@@ -101,3 +101,32 @@ TEST(Vst3Concurrency, TwoInstancesSaveOnTwoThreadsAtOnce) {
     t1.join();
     t2.join();
 }
+
+// Hosts take and drop references on any thread, through any interface of an object:
+// with every thread busy on the same objects at once, no reference is lost or
+// counted twice, so each object is freed by exactly its last release.
+TEST(Vst3Concurrency, ReferencesTakenOnManyThreadsAllCount) {
+    constexpr int kThreads = 4, kRounds = 20000;
+    IComponent* c = new_processor();
+    IEditController* e = new_controller();
+    ASSERT_TRUE(c && e);
+    auto* audio = query<IAudioProcessor>(c, kIAudioProcessorIid);
+    auto* midi = query<IMidiMapping>(e, kIMidiMappingIid);
+    ASSERT_TRUE(audio && midi);
+    FUnknown* faces[] = {reinterpret_cast<FUnknown*>(c), reinterpret_cast<FUnknown*>(audio),
+                         reinterpret_cast<FUnknown*>(e), reinterpret_cast<FUnknown*>(midi)};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&faces, t] {
+            for (int r = 0; r < kRounds; ++r) {
+                FUnknown* face = faces[(t + r) % 4];
+                face->vtbl->addRef(face);
+                face->vtbl->release(face);
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(release(audio), 1u);
+    EXPECT_EQ(release(midi), 1u);
+    EXPECT_EQ(release(c), 0u);
+    EXPECT_EQ(release(e), 0u);
+}

@@ -1,12 +1,20 @@
-// Store paths: "%APPDATA%\Fernwood\component\...", built in UTF-16 for the wide Win32
-// and C library calls, and the folders along them.
+// The store on Windows: paths "%APPDATA%\Fernwood\component\..." in UTF-16, the
+// folders along them, and files opened in text mode with the C library's wide
+// functions and locked with Win32 calls on their handles.
+#include "kestrel/store_win32.h"
+
 #include <windows.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <io.h>
+#include <new>
 
 #include "kestrel/kestrel.h"
 #include "kestrel/kestrel_heap.h"
+#include "kestrel/store_file.h"
 
 static const wchar_t kVendorFolder[] = L"\\Fernwood";
 
@@ -111,4 +119,69 @@ int kestrel_make_directories(bool directory_only, std::initializer_list<const ch
     }
     if (i > start && !is_separator(p[i - 1]) && !create_level(p, i)) return -1;
     return 0;
+}
+
+// --- Files ---------------------------------------------------------------------------
+struct StoreFile {
+    FILE* file;
+    bool locked = false;
+
+    HANDLE handle() const { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
+};
+
+void store_file_close(StoreFile* f) {
+    if (f->locked) {
+        OVERLAPPED at_start = {};
+        UnlockFileEx(f->handle(), 0, MAXDWORD, MAXDWORD, &at_start);
+    }
+    fclose(f->file);
+    delete f;
+}
+
+StoreFile* store_file_open(StoreAccess access, std::initializer_list<const char*> components,
+                           bool* missing) {
+    HeapPtr<wchar_t> path(kestrel_build_path(false, components));
+    *missing = !path; // a file that cannot be named does not exist
+    if (!path) return nullptr;
+    // Appending creates the file without emptying it.
+    const wchar_t* mode = access == StoreAccess::read      ? L"r"
+                          : access == StoreAccess::replace ? L"a"
+                                                           : L"a+";
+    FILE* opened = _wfopen(path.get(), mode);
+    *missing = !opened && errno == ENOENT;
+    if (!opened) return nullptr;
+    StoreFile* f = new (std::nothrow) StoreFile{opened};
+    if (!f) fclose(opened);
+    return f;
+}
+
+// The lock is released before the file is closed.
+bool store_file_lock(StoreFile* f) {
+    OVERLAPPED at_start = {};
+    f->locked = LockFileEx(f->handle(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at_start);
+    return f->locked;
+}
+
+long store_file_size(StoreFile* f) {
+    if (fseek(f->file, 0, SEEK_END) != 0) return -1;
+    return ftell(f->file);
+}
+
+// Text-mode reading may return fewer bytes than the file holds.
+char* store_file_read_all(StoreFile* f) {
+    long size = store_file_size(f);
+    if (size < 0) return nullptr;
+    rewind(f->file);
+    char* content = static_cast<char*>(malloc(size_t(size) + 1));
+    if (!content) return nullptr;
+    size_t got = fread(content, 1, size_t(size), f->file);
+    content[got] = '\0';
+    return content;
+}
+
+// The file is open for appending, so after truncation the text lands at the start.
+bool store_file_replace(StoreFile* f, const char* content) {
+    rewind(f->file); // a stream that was read must be positioned before it is written
+    if (_chsize(_fileno(f->file), 0) != 0) return false;
+    return fputs(content, f->file) >= 0 && fflush(f->file) == 0;
 }

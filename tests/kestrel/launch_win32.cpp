@@ -8,10 +8,10 @@
 
 #include "sandbox.h"
 
-static std::atomic<int> start_failures{0};
+static std::atomic<int> failed_starts{0};
 
-int wine_start_failures() {
-    return start_failures;
+int start_failures() {
+    return failed_starts;
 }
 
 // Quotes one argument so that the child's command-line parsing gives it back intact.
@@ -90,12 +90,13 @@ static Launch launch_once(const std::wstring& program, std::wstring command_line
 Launch run_news(const std::vector<std::string>& args) {
     std::wstring program = (executable_folder() / "emberpress-news.exe").wstring();
     std::wstring command_line = as_argument(program);
-    for (const std::string& arg : args) command_line += L" " + as_argument(widen(arg));
+    for (const std::string& arg : args)
+        command_line += L" " + as_argument(utf8_path(arg).wstring());
     Launch result;
     for (int attempt = 0; attempt < 5; ++attempt) {
         result = launch_once(program, command_line);
         if (!(result.exit_code == 1 && result.out.empty())) break;
-        ++start_failures;
+        ++failed_starts;
     }
     return result;
 }
