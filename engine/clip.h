@@ -7,7 +7,45 @@
 #include <cstdint>
 
 #include "kernels.h"
+#include "kernels4.h"
 #include "smoother.h"
+
+// What processing one sample reads besides the state: the derived controls k, c1, c2
+// and the per-sample coefficients of clip_coefs. T is float for one sample, F4 for four
+// consecutive samples, or an array for a run of samples.
+template <class T>
+struct ClipCoefsOf {
+    T k;      // bilinear constant
+    T c1, c2; // farads
+    T g1, h_g1, h_c1, beta, lin, diode_scale, om_arg, om_zero;
+    T rv, rv_a, rv_c2, rail_gain, rail_pos, rail_neg, rail_scale, om_arg_rail, om_zero_rail;
+};
+using ClipCoefs = ClipCoefsOf<float>;
+
+// Calls f on each pair of matching fields of a and b, in declaration order.
+template <class A, class B, class F>
+inline void clip_fields(A& a, B& b, F f) {
+    f(a.k, b.k);
+    f(a.c1, b.c1);
+    f(a.c2, b.c2);
+    f(a.g1, b.g1);
+    f(a.h_g1, b.h_g1);
+    f(a.h_c1, b.h_c1);
+    f(a.beta, b.beta);
+    f(a.lin, b.lin);
+    f(a.diode_scale, b.diode_scale);
+    f(a.om_arg, b.om_arg);
+    f(a.om_zero, b.om_zero);
+    f(a.rv, b.rv);
+    f(a.rv_a, b.rv_a);
+    f(a.rv_c2, b.rv_c2);
+    f(a.rail_gain, b.rail_gain);
+    f(a.rail_pos, b.rail_pos);
+    f(a.rail_neg, b.rail_neg);
+    f(a.rail_scale, b.rail_scale);
+    f(a.om_arg_rail, b.om_arg_rail);
+    f(a.om_zero_rail, b.om_zero_rail);
+}
 
 struct ClipStage {
     SmootherSettings smooth; // 5 ms smoothing of drive, f1 and f2
@@ -15,11 +53,7 @@ struct ClipStage {
     float f1, f2;            // corner frequencies, Hz
     float fs, inv_fs, f_max; // oversampled rate, its reciprocal, 0.499 of it
     float r_fb;              // feedback resistance, ohms
-    float c1, c2;            // farads
-    float k;                 // bilinear constant
-    // Per-sample coefficients (clip_coefs).
-    float g1, h_g1, h_c1, beta, lin, diode_scale, om_arg, om_zero;
-    float rv, rv_a, rv_c2, rail_gain, rail_pos, rail_neg, rail_scale, om_arg_rail, om_zero_rail;
+    ClipCoefs co;
     float c1_prev, c2_prev; // capacitances of the previous sample
     float drive_target, f1_target, f2_target;
     // Set when the coefficients were last computed from unchanged capacitances and no
@@ -53,6 +87,36 @@ inline void clip_coefs(ClipStage& s) {
     if (!s.coefs_settled) clip_compute_coefs(s);
 }
 
+// Nothing moves: clip_update and clip_coefs would change nothing.
+inline bool clip_settled(const ClipStage& s) {
+    return s.drive == s.drive_target && s.f1 == s.f1_target && s.f2 == s.f2_target &&
+           s.coefs_settled;
+}
+
+// The coefficients of kCoefRun consecutive oversampled samples, one array per field.
+struct alignas(16) ClipLanes {
+    ClipCoefsOf<float[kCoefRun]> at;
+};
+
+// Advances the stage by count (1..kCoefRun) oversampled samples exactly as count calls
+// of clip_update and clip_coefs would, and writes each sample's coefficients into the
+// lanes. The smoothing runs sample by sample; everything derived from it runs four
+// samples at a time.
+void clip_fill_lanes(ClipStage& s, ClipLanes& lanes, int count);
+
+// The lanes hold the stage's current coefficients throughout (for a stage that stands).
+inline void clip_hold_lanes(const ClipStage& s, ClipLanes& lanes) {
+    clip_fields(lanes.at, s.co, [](float(&a)[kCoefRun], float v) {
+        for (float& x : a) x = v;
+    });
+}
+
+inline ClipCoefs clip_lane(const ClipLanes& lanes, int j) {
+    ClipCoefs c;
+    clip_fields(c, lanes.at, [j](float& x, const float(&a)[kCoefRun]) { x = a[j]; });
+    return c;
+}
+
 namespace clip_detail {
 constexpr float kInvNVt = 21.952932f; // 1 / (n Vt) of the diodes
 constexpr float kRailPos = 3.92f;
@@ -61,6 +125,10 @@ constexpr float kRailNeg = -3.12f;
 // Omega of an argument, taking large arguments as their own value.
 inline float omega_or_linear(float a) {
     return a >= kOmegaLinear ? a : fast_omega(a);
+}
+template <class T>
+inline T omega_or_linear(const T& a) {
+    return select(a >= kOmegaLinear, a, fast_omega(a));
 }
 
 // (d x c) x sign3(d) for c > 1, the magnitude of d x c, without the table: a NaN is
@@ -73,8 +141,8 @@ inline float times_sign3(float d, float c) {
 }
 } // namespace clip_detail
 
-// The stage output for input x; updates the state.
-inline float clip_process(const ClipStage& s, ClipState& st, float x) {
+// The stage output for input x with the coefficients s; updates the state.
+inline float clip_process(const ClipCoefs& s, ClipState& st, float x) {
     using namespace clip_detail;
     const float h2 = s.k * st.vc2 + st.ic2;
     const float h1 = s.k * st.vc1 + st.ic1;
@@ -105,4 +173,8 @@ inline float clip_process(const ClipStage& s, ClipState& st, float x) {
     st.ic2 = s.k * st.vc2 - h2;
     st.ic1 = s.k * st.vc1 - h1;
     return y;
+}
+
+inline float clip_process(const ClipStage& s, ClipState& st, float x) {
+    return clip_process(s.co, st, x);
 }

@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include <type_traits>
+
 #include "kernels.h"
 #include "resampler_wave.h"
 
@@ -150,34 +152,62 @@ static bool smoother_settled(const Smoother& s) {
            s.target - s.target == 0.0f && s.set.coef - s.set.coef == 0.0f;
 }
 
-// Nothing moves during the block: the stages' controls sit on their targets with their
-// coefficients computed from them, and the four smoothers are settled. Every update and
-// smoother step would then return at once or give back the same value, so the block
-// can leave them out.
-static bool block_settled(const Engine& e) {
-    const ClipStage& c = e.clip;
-    const ToneStage& t = e.tone;
-    return c.drive == c.drive_target && c.f1 == c.f1_target && c.f2 == c.f2_target &&
-           c.coefs_settled && t.tone == t.tone_target && t.cap_scale == t.cap_scale_target &&
-           t.coefs_settled && smoother_settled(e.heat_gain) && smoother_settled(e.mix) &&
-           smoother_settled(e.volume) && smoother_settled(e.bypass);
+// Nothing in the oversampled section moves during the block: the stages' controls sit
+// on their targets with their coefficients computed from them, and the heat
+// compensation gain is settled. Every stage update and heat gain step would then return
+// at once or give back the same value, so the block can leave them out.
+static bool stages_settled(const Engine& e) {
+    return clip_settled(e.clip) && tone_settled(e.tone) && smoother_settled(e.heat_gain);
+}
+
+// Likewise for the mix, volume and bypass smoothers of the output stage.
+static bool output_settled(const Engine& e) {
+    return smoother_settled(e.mix) && smoother_settled(e.volume) && smoother_settled(e.bypass);
+}
+
+// The stages' coefficients for kCoefRun oversampled samples at a time. A stage that
+// moves computes them ahead of the signal chain; one that stands is held, its lanes
+// written once until it moves again.
+struct StageLanes {
+    ClipLanes clip;
+    ToneLanes tone;
+    bool clip_held = false, tone_held = false;
+};
+struct NoLanes {};
+
+// Advances the two stages by count (1..kCoefRun) oversampled samples.
+static void fill_stage_lanes(Engine& e, StageLanes& l, int count) {
+    if (!clip_settled(e.clip)) {
+        clip_fill_lanes(e.clip, l.clip, count);
+        l.clip_held = false;
+    } else if (!l.clip_held) {
+        clip_hold_lanes(e.clip, l.clip);
+        l.clip_held = true;
+    }
+    if (!tone_settled(e.tone)) {
+        tone_fill_lanes(e.tone, l.tone, count);
+        l.tone_held = false;
+    } else if (!l.tone_held) {
+        tone_hold_lanes(e.tone, l.tone);
+        l.tone_held = true;
+    }
 }
 
 // One oversampled sample through the clipping stage, the heat compensation gain and
-// the tone stage. The two stage states are passed separately so that a block can keep
-// them in registers.
-template <bool kSettled>
-static inline float pass(Engine& e, ClipState& clip_state, ToneState& tone_state, float x) {
+// the tone stage, with the settled stages' own coefficients, or with sample j of the
+// lanes and a step of the heat gain (which gives back its value when it stands). The
+// stage states and the heat gain are passed separately so that a block can keep them
+// in registers.
+template <bool kSettled, class Lanes>
+static inline float pass(const Engine& e, const Lanes& l, int j, ClipState& clip_state,
+                         Smoother& heat_gain, ToneState& tone_state, float x) {
     if constexpr (kSettled) {
-        const float c = clip_process(e.clip, clip_state, x);
-        return tone_filter(e.tone, tone_state, c * e.heat_gain.y);
+        const float c = clip_process(e.clip.co, clip_state, x);
+        return tone_filter(e.tone.co, tone_state, c * heat_gain.y);
     } else {
-        clip_update(e.clip, false);
-        clip_coefs(e.clip);
-        const float c = clip_process(e.clip, clip_state, x);
-        const float g = smoother_step(e.heat_gain);
-        tone_update(e.tone, false);
-        return tone_process(e.tone, tone_state, c * g);
+        const float c = clip_process(clip_lane(l.clip, j), clip_state, x);
+        const float g = smoother_step(heat_gain);
+        return tone_filter(tone_lane(l.tone, j), tone_state, c * g);
     }
 }
 
@@ -217,7 +247,7 @@ static inline float output_stage(Engine& e, const HeldGains& held, float dry, fl
 // dependency chain overlaps with the filter work of neighbouring samples. Every value is computed
 // as in the sample-by-sample order of the chain, so the output bits and the state left in the
 // record are the same.
-template <bool kSettled>
+template <bool kStagesSettled, bool kOutputSettled>
 static void process_oversampled(Engine& e, const HeldGains& held, const float* in, float* out,
                                 uint32_t n) {
     const int32_t factor = e.os_factor;
@@ -258,7 +288,7 @@ static void process_oversampled(Engine& e, const HeldGains& held, const float* i
             y = wave_step(down, x);
         }
         if (down_slot == 0) {
-            out[next_out] = output_stage<kSettled>(e, held, in[next_out], y);
+            out[next_out] = output_stage<kOutputSettled>(e, held, in[next_out], y);
             ++next_out;
         }
         if (++down_slot == factor) down_slot = 0;
@@ -271,13 +301,23 @@ static void process_oversampled(Engine& e, const HeldGains& held, const float* i
     // stages' state through memory on every sample.
     ClipState clip_state = e.clip_state;
     ToneState tone_state = e.tone_state;
+    Smoother heat_gain = e.heat_gain;
     // The decimator takes each sample one iteration later, when its input is long
     // computed, rather than queueing behind the stages' chain.
     float y_prev = 0.0f;
+    std::conditional_t<kStagesSettled, NoLanes, StageLanes> lanes;
+    int lane = kCoefRun; // the first sample fills the lanes
     for (int64_t j = 0; j < m; ++j) {
+        if constexpr (!kStagesSettled) {
+            if (lane == kCoefRun) {
+                fill_stage_lanes(e, lanes, int(m - j < kCoefRun ? m - j : kCoefRun));
+                lane = 0;
+            }
+        }
         const float x = x_next;
         if (j + 1 < m) x_next = up_step(j + 8);
-        const float y = pass<kSettled>(e, clip_state, tone_state, x);
+        const float y =
+            pass<kStagesSettled>(e, lanes, lane++, clip_state, heat_gain, tone_state, x);
         e.os_buf[buf_slot] = y;
         if (++buf_slot == factor) buf_slot = 0;
         if (j > 0) down_step(j - 1, y_prev);
@@ -285,6 +325,7 @@ static void process_oversampled(Engine& e, const HeldGains& held, const float* i
     }
     e.clip_state = clip_state;
     e.tone_state = tone_state;
+    e.heat_gain = heat_gain;
     down_step(m - 1, y_prev);
     for (int64_t s = m; s < m + 7; ++s) down_step(s, 0.0f);
 
@@ -292,19 +333,40 @@ static void process_oversampled(Engine& e, const HeldGains& held, const float* i
     wave_end(down, e.down_state);
 }
 
-template <bool kSettled>
+template <bool kStagesSettled, bool kOutputSettled>
 static void process_base_rate(Engine& e, const HeldGains& held, const float* in, float* out,
                               uint32_t n) {
     ClipState clip_state = e.clip_state;
     ToneState tone_state = e.tone_state;
+    Smoother heat_gain = e.heat_gain;
+    std::conditional_t<kStagesSettled, NoLanes, StageLanes> lanes;
+    int lane = kCoefRun; // the first sample fills the lanes
     for (uint32_t i = 0; i < n; ++i) {
+        if constexpr (!kStagesSettled) {
+            if (lane == kCoefRun) {
+                fill_stage_lanes(e, lanes, int(n - i < kCoefRun ? n - i : kCoefRun));
+                lane = 0;
+            }
+        }
         const float dry = in[i];
-        const float y = pass<kSettled>(e, clip_state, tone_state, input_stage(e, dry));
-        out[i] = output_stage<kSettled>(e, held, dry, y);
+        const float y = pass<kStagesSettled>(e, lanes, lane++, clip_state, heat_gain, tone_state,
+                                             input_stage(e, dry));
+        out[i] = output_stage<kOutputSettled>(e, held, dry, y);
     }
     e.clip_state = clip_state;
     e.tone_state = tone_state;
+    e.heat_gain = heat_gain;
 }
+
+using ProcessBlock = void (*)(Engine&, const HeldGains&, const float*, float*, uint32_t);
+
+// By oversampling (factor 1 or more), then by whether the stages and the output stage
+// stand still for the block.
+constexpr ProcessBlock kProcessBlock[2][2][2] = {
+    {{process_base_rate<false, false>, process_base_rate<false, true>},
+     {process_base_rate<true, false>, process_base_rate<true, true>}},
+    {{process_oversampled<false, false>, process_oversampled<false, true>},
+     {process_oversampled<true, false>, process_oversampled<true, true>}}};
 
 void engine_process(Engine& e, const float* in, float* out, uint32_t n) {
     Smoother* const smoothers[] = {&e.heat_gain, &e.mix, &e.volume, &e.bypass};
@@ -313,16 +375,5 @@ void engine_process(Engine& e, const float* in, float* out, uint32_t n) {
     if (n == 0) return;
 
     const HeldGains held = {e.mix.y, makeup_gain(e.mix.y), e.volume.y, e.bypass.y};
-    const bool settled = block_settled(e);
-    if (e.os_factor >= 2) {
-        if (settled)
-            process_oversampled<true>(e, held, in, out, n);
-        else
-            process_oversampled<false>(e, held, in, out, n);
-    } else {
-        if (settled)
-            process_base_rate<true>(e, held, in, out, n);
-        else
-            process_base_rate<false>(e, held, in, out, n);
-    }
+    kProcessBlock[e.os_factor >= 2][stages_settled(e)][output_settled(e)](e, held, in, out, n);
 }

@@ -57,6 +57,18 @@ inline float smoother_step(Smoother& s) {
     return s.y;
 }
 
+// One step of a stage control's glide toward its target t, snapping to the target
+// once the squared distance is within snap_sq (absolute) or within t x snap_sq x t
+// (relative).
+inline void glide_absolute(float& v, float t, const SmootherSettings& s) {
+    v = t + (v - t) * s.coef;
+    if ((v - t) * (v - t) <= s.snap_sq) v = t;
+}
+inline void glide_relative(float& v, float t, const SmootherSettings& s) {
+    v = t + (v - t) * s.coef;
+    if ((v - t) * (v - t) <= t * s.snap_sq * t) v = t;
+}
+
 // First-order high-pass; its single state float lives apart from the coefficients.
 struct HighPass1 {
     float b0, b1, a1;

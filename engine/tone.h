@@ -5,19 +5,46 @@
 
 #include <cstdint>
 
+#include "kernels4.h"
 #include "smoother.h"
 
+// What filtering one sample reads besides the state: the bilinear constant, the
+// per-sample coefficients of tone_coefs and the output weights. T is float for one
+// sample, F4 for four consecutive samples, or an array for a run of samples.
+template <class T>
+struct ToneCoefsOf {
+    T k; // bilinear constant
+    T m_q, m_r, m_cp, m_x, m_y, m_wc, m_zin, m_zc, m_zb;
+    T out_a, out_b; // output weights: -1000/Ra and 1 + 1000/Ra
+};
+using ToneCoefs = ToneCoefsOf<float>;
+
+// Calls f on each pair of matching fields of a and b, in declaration order.
+template <class A, class B, class F>
+inline void tone_fields(A& a, B& b, F f) {
+    f(a.k, b.k);
+    f(a.m_q, b.m_q);
+    f(a.m_r, b.m_r);
+    f(a.m_cp, b.m_cp);
+    f(a.m_x, b.m_x);
+    f(a.m_y, b.m_y);
+    f(a.m_wc, b.m_wc);
+    f(a.m_zin, b.m_zin);
+    f(a.m_zc, b.m_zc);
+    f(a.m_zb, b.m_zb);
+    f(a.out_a, b.out_a);
+    f(a.out_b, b.out_b);
+}
+
 struct ToneStage {
-    SmootherSettings smooth;              // 5 ms smoothing of tone and capacitance scale
-    float tone;                           // 0.001..0.999
-    float cap_scale;                      // stays 1.0
-    float fs, inv_fs, f_max;              // oversampled rate, its reciprocal, 0.499 of it
-    float g_b, g_sum, out_a, out_b, g_bz; // conductances of the potentiometer halves
-    float warp_rc;                        // prewarping frequency times the nominal capacitance
-    float cap;                            // farads
-    float k;                              // bilinear constant
-    // Per-sample coefficients (tone_coefs).
-    float m_q, m_r, m_cp, m_x, m_y, m_wc, m_zin, m_zc, m_zb;
+    SmootherSettings smooth; // 5 ms smoothing of tone and capacitance scale
+    float tone;              // 0.001..0.999
+    float cap_scale;         // stays 1.0
+    float fs, inv_fs, f_max; // oversampled rate, its reciprocal, 0.499 of it
+    float g_b, g_sum, g_bz;  // conductances of the potentiometer halves
+    float warp_rc;           // prewarping frequency times the nominal capacitance
+    float cap;               // farads
+    ToneCoefs co;
     float cap_prev; // capacitance of the previous sample
     float tone_target, cap_scale_target;
     // Set when the coefficients were last computed from an unchanged capacitance and
@@ -52,8 +79,37 @@ inline void tone_coefs(ToneStage& s) {
     if (!s.coefs_settled) tone_compute_coefs(s);
 }
 
-// Processes x with the current per-sample coefficients.
-inline float tone_filter(const ToneStage& s, ToneState& st, float x) {
+// Nothing moves: tone_update and tone_coefs would change nothing.
+inline bool tone_settled(const ToneStage& s) {
+    return s.tone == s.tone_target && s.cap_scale == s.cap_scale_target && s.coefs_settled;
+}
+
+// The coefficients of kCoefRun consecutive oversampled samples, one array per field.
+struct alignas(16) ToneLanes {
+    ToneCoefsOf<float[kCoefRun]> at;
+};
+
+// Advances the stage by count (1..kCoefRun) oversampled samples exactly as count calls
+// of tone_update and tone_coefs would, and writes each sample's coefficients into the
+// lanes. The smoothing runs sample by sample; everything derived from it runs four
+// samples at a time.
+void tone_fill_lanes(ToneStage& s, ToneLanes& lanes, int count);
+
+// The lanes hold the stage's current coefficients throughout (for a stage that stands).
+inline void tone_hold_lanes(const ToneStage& s, ToneLanes& lanes) {
+    tone_fields(lanes.at, s.co, [](float(&a)[kCoefRun], float v) {
+        for (float& x : a) x = v;
+    });
+}
+
+inline ToneCoefs tone_lane(const ToneLanes& lanes, int j) {
+    ToneCoefs c;
+    tone_fields(c, lanes.at, [j](float& x, const float(&a)[kCoefRun]) { x = a[j]; });
+    return c;
+}
+
+// Processes x with the coefficients s.
+inline float tone_filter(const ToneCoefs& s, ToneState& st, float x) {
     const float h0 = s.k * st.va + st.ia;
     const float h1 = s.k * st.vb + st.ib;
     const float e1 = s.m_cp * h1;
@@ -72,5 +128,5 @@ inline float tone_filter(const ToneStage& s, ToneState& st, float x) {
 // Computes the per-sample coefficients, then processes x.
 inline float tone_process(ToneStage& s, ToneState& st, float x) {
     tone_coefs(s);
-    return tone_filter(s, st, x);
+    return tone_filter(s.co, st, x);
 }

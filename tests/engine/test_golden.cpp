@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,12 +52,25 @@ uint64_t hash_of(const std::vector<float>& v) {
     return h;
 }
 
-enum Scenario { kDefaults, kHot, kDark, kAutomation };
+enum Scenario { kDefaults, kHot, kDark, kAutomation, kSolo };
 
 // Parameter changes between blocks for kAutomation: before block k, parameter k mod 6
 // gets kMoves[k mod 6][(k / 6) mod 4]. Block k is 1 + (97 k mod 300) samples long.
 constexpr float kMoves[kParamCount][4] = {{100, 0, 70, 30}, {0, 100, 25, 60},    {0, 100, 35, 50},
                                           {0, 100, 60, 20}, {5, 200, 0.04f, 60}, {1, 0, 1, 0}};
+
+// Changes for kSolo, at a time in milliseconds: one control glides while the others
+// stand (the stages alone, then the output gains alone), some are changed again
+// mid-glide, and two glide together.
+struct Move {
+    uint32_t ms;
+    int index;
+    float value;
+};
+constexpr Move kSoloMoves[] = {
+    {20, PARAM_DRIVE, 90}, {30, PARAM_DRIVE, 20},    {100, PARAM_TONE, 85},
+    {105, PARAM_TONE, 5},  {110, PARAM_DRIVE, 60},   {180, PARAM_MIX, 40},
+    {260, PARAM_HEAT, 75}, {330, PARAM_VOLUME, 150}, {400, PARAM_BYPASS, 1}};
 
 std::vector<float> render(uint32_t fs, Scenario sc, uint32_t block = 256) {
     DenormalGuard guard;
@@ -75,9 +89,16 @@ std::vector<float> render(uint32_t fs, Scenario sc, uint32_t block = 256) {
     const std::vector<float> in = golden_input(fs, fs / 2);
     std::vector<float> out(in.size());
     size_t pos = 0;
+    size_t next_move = 0;
     for (uint32_t k = 0; pos < in.size(); ++k) {
         uint32_t n = block;
-        if (sc == kAutomation) {
+        if (sc == kSolo) {
+            for (; next_move < std::size(kSoloMoves) &&
+                   pos >= size_t(fs) * kSoloMoves[next_move].ms / 1000;
+                 ++next_move)
+                engine_set_param(*e, kSoloMoves[next_move].index, kSoloMoves[next_move].value);
+            n = 99;
+        } else if (sc == kAutomation) {
             engine_set_param(*e, int(k % 6), kMoves[k % 6][(k / 6) % 4]);
             n = 1 + (97 * k) % 300;
         }
@@ -105,9 +126,12 @@ constexpr Golden kGolden[] = {
     {8000, kDark, 0xefb74da5685ccaf8ull},         {44100, kAutomation, 0x3c6efabe2c13155full},
     {48000, kAutomation, 0x0e8b2f25083dde56ull},  {96000, kAutomation, 0xac6385e79d84da42ull},
     {176400, kAutomation, 0x2449abf23f93654aull}, {8000, kAutomation, 0xaaae35b3fdc0fb2dull},
+    {44100, kSolo, 0xb2be1d10063551a4ull},        {48000, kSolo, 0x519d379202f0f238ull},
+    {96000, kSolo, 0x23659a529189ee49ull},        {176400, kSolo, 0xabcc17dd5aaa193eull},
+    {8000, kSolo, 0x0c336d44d618c8deull},
 };
 
-const char* const kNames[] = {"Defaults", "Hot", "Dark", "Automation"};
+const char* const kNames[] = {"Defaults", "Hot", "Dark", "Automation", "Solo"};
 
 } // namespace
 

@@ -207,19 +207,19 @@ TEST(ClipStage, ControlsSnapAndThenStopMoving) {
 
 TEST(ClipStage, CapacitanceChangeTermOnlyWhileHeatMoves) {
     Clip c;
-    EXPECT_EQ(c.s.g1, c.s.k * c.s.c1); // settled: the change term is zero
+    EXPECT_EQ(c.s.co.g1, c.s.co.k * c.s.co.c1); // settled: the change term is zero
     c.s.f1_target = 720.48413f * 0.25f;
     c.s.f2_target = 5663.6753f * 0.25f;
     clip_update(c.s, false);
     const float c1_before = c.s.c1_prev;
     clip_coefs(c.s);
-    EXPECT_GT(c.s.c1, c1_before); // larger capacitance at higher heat
-    EXPECT_NE(c.s.g1, c.s.k * c.s.c1);
+    EXPECT_GT(c.s.co.c1, c1_before); // larger capacitance at higher heat
+    EXPECT_NE(c.s.co.g1, c.s.co.k * c.s.co.c1);
     for (int i = 0; i < 100000; ++i) {
         clip_update(c.s, false);
         clip_coefs(c.s);
     }
-    EXPECT_EQ(c.s.g1, c.s.k * c.s.c1);
+    EXPECT_EQ(c.s.co.g1, c.s.co.k * c.s.co.c1);
 }
 
 // --- Tone stage ------------------------------------------------------------------
@@ -261,10 +261,10 @@ TEST(ToneStage, PrewarpPiecesMeet) {
 
 TEST(ToneStage, PotentiometerEnds) {
     Tone lo(0.001f), hi(0.999f);
-    EXPECT_NEAR(1 / lo.s.g_b, 20.0f, 1e-3f);         // Rb
-    EXPECT_NEAR(-1000 / lo.s.out_a, 19980.0f, 0.1f); // Ra
+    EXPECT_NEAR(1 / lo.s.g_b, 20.0f, 1e-3f);            // Rb
+    EXPECT_NEAR(-1000 / lo.s.co.out_a, 19980.0f, 0.1f); // Ra
     EXPECT_NEAR(1 / hi.s.g_b, 19980.0f, 0.1f);
-    EXPECT_NEAR(-1000 / hi.s.out_a, 20.0f, 1e-3f);
+    EXPECT_NEAR(-1000 / hi.s.co.out_a, 20.0f, 1e-3f);
     EXPECT_NEAR(hi.s.g_sum, 1 / 20.0f + 1 / 19980.0f, 1e-6f);
 }
 
