@@ -52,14 +52,15 @@ static HeapPtr<char> split_product(const char* text, const char** rest) {
 }
 
 // Sends prefix + content. False when the reply could not be made.
-static bool send_joined(editor* ed, const char* prefix, const char* content) {
-    HeapPtr<char> reply(join_texts({prefix, content}));
-    if (!reply) return false;
-    editor_send_text(ed, reply.get());
+static bool send_joined(kestrel_reply_fn reply, void* context, const char* prefix,
+                        const char* content) {
+    HeapPtr<char> text(join_texts({prefix, content}));
+    if (!text) return false;
+    reply(context, text.get());
     return true;
 }
 
-static void handle_init(editor* ed, const char* product) {
+static void handle_init(kestrel_reply_fn reply, void* context, const char* product) {
     if (!product_name_ok(product)) return;
     char* read[3] = {};
     bool ok = kestrel_read_file(&read[0], {"kestrel-system"}) == 0 &&
@@ -67,17 +68,17 @@ static void handle_init(editor* ed, const char* product) {
               kestrel_read_file(&read[2], {product, "latest"}) == 0;
     HeapPtr<char> sid(read[0]), news(read[1]), latest(read[2]);
     if (!ok) return;
-    if (sid && !send_joined(ed, "kestrelV1 initSid ", sid.get())) return;
-    if (news && !send_joined(ed, "kestrelV1 initNews ", news.get())) return;
-    if (latest && !send_joined(ed, "kestrelV1 initLatest ", latest.get())) return;
-    editor_send_text(ed, "kestrelV1 initDone ");
+    if (sid && !send_joined(reply, context, "kestrelV1 initSid ", sid.get())) return;
+    if (news && !send_joined(reply, context, "kestrelV1 initNews ", news.get())) return;
+    if (latest && !send_joined(reply, context, "kestrelV1 initLatest ", latest.get())) return;
+    reply(context, "kestrelV1 initDone ");
 }
 
-static void handle_get_news(editor* ed) {
+static void handle_get_news(kestrel_reply_fn reply, void* context) {
     char* read = nullptr;
     if (kestrel_read_file(&read, {"kestrel-news"}) != 0) return;
     HeapPtr<char> news(read);
-    send_joined(ed, "kestrelV1 getNews ", news.get());
+    send_joined(reply, context, "kestrelV1 getNews ", news.get());
 }
 
 // The rest of the text after the prefix, or NULL when the text does not start with it.
@@ -86,20 +87,21 @@ static const char* after(const char* text, const char* prefix) {
     return strncmp(text, prefix, n) == 0 ? text + n : nullptr;
 }
 
-void kestrel_handle_message(editor* ed, const char* text) {
+void kestrel_handle_message(const char* text, kestrel_reply_fn reply, void* context) {
     const char* rest;
     if ((rest = after(text, "kestrelV1 init "))) {
-        handle_init(ed, rest);
+        handle_init(reply, context, rest);
     } else if ((rest = after(text, "kestrelV1 getNews "))) {
-        handle_get_news(ed);
+        handle_get_news(reply, context);
     } else if ((rest = after(text, "kestrelV1 newSid "))) {
         kestrel_write_file(rest, {"kestrel-system"});
     } else if ((rest = after(text, "kestrelV1 syncNews "))) {
-        kestrel_sync_file(ed, nullptr, "kestrel-news", rest, "syncNewsConflict");
+        kestrel_sync_file(reply, context, nullptr, "kestrel-news", rest, "syncNewsConflict");
     } else if ((rest = after(text, "kestrelV1 syncLatest "))) {
         const char* payload;
         if (HeapPtr<char> product = split_product(rest, &payload))
-            kestrel_sync_file(ed, product.get(), "latest", payload, "syncLatestConflict");
+            kestrel_sync_file(reply, context, product.get(), "latest", payload,
+                              "syncLatestConflict");
     } else if ((rest = after(text, "kestrelV1 syncNewsForce "))) {
         kestrel_write_file(rest, {"kestrel-news"});
     } else if ((rest = after(text, "kestrelV1 syncLatestForce "))) {

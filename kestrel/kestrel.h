@@ -14,12 +14,14 @@
 // Windows only (Win32 locks and the C library's wide file functions).
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 
-#include "ui/editor.h"
+// Where replies go: sends one reply text (the caller adds nothing).
+using kestrel_reply_fn = void (*)(void* context, const char* text);
 
 // Runs one page command (the text of an "m" page message, after "m ") and sends its
-// replies with editor_send_text. The commands, tested in this order:
+// replies through `reply` with `context`. The commands, tested in this order:
 //   "kestrelV1 init PRODUCT"            replies "kestrelV1 initSid " + sid,
 //                                       "kestrelV1 initNews " + news,
 //                                       "kestrelV1 initLatest " + that product's latest
@@ -43,7 +45,7 @@
 // than its tag and separator.
 // A file that cannot be named (no APPDATA, text that is not UTF-8) reads as missing,
 // so "init" still ends with "kestrelV1 initDone "; writes and swaps to it do nothing.
-void kestrel_handle_message(editor* ed, const char* text);
+void kestrel_handle_message(const char* text, kestrel_reply_fn reply, void* context);
 
 // --- File operations under the commands ------------------------------------------
 // Path components are UTF-8 texts relative to the store folder; heap results are
@@ -74,8 +76,8 @@ int kestrel_write_file(const char* content, std::initializer_list<const char*> c
 // Compare-and-swap of the file `file_name` in the store folder (product NULL) or in the
 // product's folder, as described for "syncNews" above. On conflict sends
 // "kestrelV1 " + conflict_word + " " + current content. Failures are silent.
-void kestrel_sync_file(editor* ed, const char* product, const char* file_name, const char* payload,
-                       const char* conflict_word);
+void kestrel_sync_file(kestrel_reply_fn reply, void* context, const char* product,
+                       const char* file_name, const char* payload, const char* conflict_word);
 
 // The concatenation of the texts (null entries are skipped), as a heap text; NULL when
 // the heap is exhausted.

@@ -104,8 +104,8 @@ static bool tag_matches(FILE* file, const char* expected) {
     return true;
 }
 
-void kestrel_sync_file(editor* ed, const char* product, const char* file_name, const char* payload,
-                       const char* conflict_word) {
+void kestrel_sync_file(kestrel_reply_fn reply, void* context, const char* product,
+                       const char* file_name, const char* payload, const char* conflict_word) {
     if (!payload_complete(payload)) return;
     std::initializer_list<const char*> product_file = {product, file_name};
     std::initializer_list<const char*> store_file = {file_name};
@@ -134,6 +134,6 @@ void kestrel_sync_file(editor* ed, const char* product, const char* file_name, c
     HeapPtr<char> current(f.read_all());
     f.unlock();
     if (!current) return;
-    HeapPtr<char> reply(join_texts({"kestrelV1 ", conflict_word, " ", current.get()}));
-    if (reply) editor_send_text(ed, reply.get());
+    HeapPtr<char> text(join_texts({"kestrelV1 ", conflict_word, " ", current.get()}));
+    if (text) reply(context, text.get());
 }

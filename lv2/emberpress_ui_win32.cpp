@@ -22,7 +22,6 @@
 #include "engine/params.h"
 #include "kestrel/kestrel.h"
 #include "ui/editor.h"
-#include "ui/editor_record.h"
 
 // Spelled as it was first published: hosts keep this URI in their saved sessions.
 #define EMBERPRESS_UI_URI "https://fernwood.audio/plugins/emberpess#ui"
@@ -160,7 +159,7 @@ static LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char
         free_ui(ui);
         return nullptr;
     }
-    if (widget) *widget = ui->ed->ui_window;
+    if (widget) *widget = editor_window(ui->ed);
     return ui;
 }
 

@@ -1,12 +1,11 @@
 #include "recording_editor.h"
 
-void editor_send_text(editor* ed, const char* text) {
-    std::lock_guard<std::mutex> hold(ed->guard);
-    ed->sent.push_back(text);
+static void record(void* sent, const char* text) {
+    static_cast<std::vector<std::string>*>(sent)->push_back(text);
 }
 
 std::vector<std::string> run(const std::string& command) {
-    editor ed;
-    kestrel_handle_message(&ed, command.c_str());
-    return ed.sent;
+    std::vector<std::string> sent;
+    kestrel_handle_message(command.c_str(), record, &sent);
+    return sent;
 }

@@ -29,13 +29,9 @@ static const char kUsage[] =
     "command or not valid text, in which case no command is run.\n";
 
 // Replies go straight to standard output.
-struct editor {
-    FILE* out;
-};
-
-void editor_send_text(editor* ed, const char* text) {
-    fwrite(text, 1, strlen(text), ed->out);
-    fputc('\n', ed->out);
+static void print_reply(void* out, const char* text) {
+    fwrite(text, 1, strlen(text), static_cast<FILE*>(out));
+    fputc('\n', static_cast<FILE*>(out));
 }
 
 // UTF-8 of an argument; false when it holds an unpaired surrogate.
@@ -77,8 +73,8 @@ int wmain(int argc, wchar_t** argv) {
         commands.push_back(std::move(text));
     }
 
-    editor out = {stdout};
-    for (const std::string& command : commands) kestrel_handle_message(&out, command.c_str());
+    for (const std::string& command : commands)
+        kestrel_handle_message(command.c_str(), print_reply, stdout);
     fflush(stdout);
     return 0;
 }
