@@ -68,7 +68,10 @@ int backend_poll_fd(page_backend* b);
 void backend_idle(page_backend* b);
 
 // Any thread. Makes `thread` call editor_serve soon: ends its backend_wait, and for a
-// page thread of the backend's own also wakes its loop.
+// page thread of the backend's own also wakes its loop. Without a page thread of its
+// own, editor_thread::page means the creating thread from the host's loop: the backend
+// calls editor_serve at its next idle or run-loop callback (texts from other threads
+// wait there for the page).
 void backend_wake(page_backend* b, editor_thread thread);
 
 // Page thread. Makes the creating thread call editor_serve from the host's loop (a
@@ -82,13 +85,13 @@ void backend_wait(page_backend* b, editor_thread thread);
 
 // ---- Implemented by the editor, called by the backend -------------------------------
 
-// `b` is the backend itself: the editor reaches it through this pointer from then on,
-// also before backend_open has returned.
 enum class page_state {
     opening, // on the backend's own page thread, before it hands over anything
     ready,   // the page can take texts; until then they are dropped (values stay cached)
     closed,  // the page is gone for good: texts are dropped, a relayed edit stops waiting
 };
+// Any thread (opening: the page thread). `b` is the backend itself: the editor reaches
+// it through this pointer from then on, also before backend_open has returned.
 void editor_page_state(editor* ed, page_backend* b, page_state state);
 
 // Page thread. One page message: NUL-terminated UTF-8, valid only during the call.

@@ -512,10 +512,13 @@ void backend_post(page_backend* b, const char* text) {
     browser->Release();
 }
 
+// The window's own thread answers the size change, also while it waits for a page
+// edit relayed to this thread, so the window has its new size when this returns.
 void backend_resize(page_backend* b, int width, int height) {
+    constexpr UINT kResizeOnly = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER;
+    static_assert(kResizeOnly == 0x216);
     if (HWND window = b->ui_window.load())
-        SetWindowPos(window, nullptr, 0, 0, width, height,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+        SetWindowPos(window, nullptr, 0, 0, width, height, kResizeOnly);
 }
 
 void* backend_window(page_backend* b) {
