@@ -412,7 +412,9 @@ DWORD WINAPI ui_thread_main(void* arg) {
 
 // ---- The creating thread -------------------------------------------------------------
 
-WNDPROC g_static_procedure; // the system class's own, for every message but ours
+// The system class's own procedure, for every message but ours; the same for every
+// relay window, whichever creating thread makes it.
+std::atomic<WNDPROC> g_static_procedure;
 
 // The relay window: a message-only window of the system's STATIC class whose procedure
 // runs the page edits waiting for the host. It needs no class of the editor's own, so
@@ -424,7 +426,7 @@ LRESULT CALLBACK relay_window_proc(HWND window, UINT message, WPARAM wparam, LPA
         if (b) editor_serve(b->ed); // the backend and this window may be gone afterwards
         return 0;
     }
-    return CallWindowProcA(g_static_procedure, window, message, wparam, lparam);
+    return CallWindowProcA(g_static_procedure.load(), window, message, wparam, lparam);
 }
 
 HWND make_relay_window(page_backend* b) {
@@ -436,7 +438,7 @@ HWND make_relay_window(page_backend* b) {
         auto previous = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(relay_window_proc)));
         if (previous) {
-            g_static_procedure = previous;
+            g_static_procedure.store(previous);
             return window;
         }
     }
