@@ -22,7 +22,6 @@
 #include "engine/params.h"
 #include "kestrel/kestrel.h"
 #include "ui/editor.h"
-#include "ui/editor_record.h"
 
 // Spelled as it was first published: hosts keep this URI in their saved sessions.
 #define EMBERPRESS_UI_URI "https://fernwood.audio/plugins/emberpess#ui"
@@ -46,6 +45,11 @@ struct EmberpressUi {
 
     bool has_touch;
     LV2UI_Touch touch;
+
+    // A host may clean the UI up from inside its own write or touch function: the UI
+    // is then freed once the outermost of its calls into the host has returned.
+    int host_calls;
+    bool cleaned_up;
 };
 
 // ---------------------------------------------------------------------------------
@@ -73,13 +77,19 @@ static bool cross_value(uint32_t param, float x, float* out) {
 
 enum class Gesture { begin, perform, end };
 
-// A host without a write function gets nothing, not even the touch notifications.
+static void free_ui(EmberpressUi* ui);
+
+// A host without a write function gets nothing, not even the touch notifications. A
+// host that cleans the UI up from inside one of these calls gets no further call.
 static void write_control(EmberpressUi* ui, uint32_t param, float value, Gesture gesture) {
     if (!ui->write || param >= kParamCount || !cross_value(param, value, &value)) return;
     const uint32_t port = param + kFirstControlPort;
+    ++ui->host_calls;
     if (gesture == Gesture::begin && ui->has_touch) ui->touch.touch(ui->touch.handle, port, true);
-    ui->write(ui->controller, port, sizeof value, 0, &value);
-    if (gesture == Gesture::end && ui->has_touch) ui->touch.touch(ui->touch.handle, port, false);
+    if (!ui->cleaned_up) ui->write(ui->controller, port, sizeof value, 0, &value);
+    if (gesture == Gesture::end && ui->has_touch && !ui->cleaned_up)
+        ui->touch.touch(ui->touch.handle, port, false);
+    if (--ui->host_calls == 0 && ui->cleaned_up) free_ui(ui);
 }
 
 static void begin_edit(void* user, uint32_t param, float value) {
@@ -160,14 +170,20 @@ static LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char
         free_ui(ui);
         return nullptr;
     }
-    if (widget) *widget = ui->ed->ui_window;
+    if (widget) *widget = editor_window(ui->ed);
     return ui;
 }
 
+// From inside a write or touch call the editor and the UI finish closing once that
+// call has returned (see write_control).
 static void cleanup(LV2UI_Handle handle) {
     EmberpressUi* ui = static_cast<EmberpressUi*>(handle);
     editor_destroy(ui->ed);
-    free_ui(ui);
+    ui->ed = nullptr;
+    if (ui->host_calls > 0)
+        ui->cleaned_up = true;
+    else
+        free_ui(ui);
 }
 
 // ---------------------------------------------------------------------------------

@@ -1,9 +1,10 @@
-// The plug-in editor: a web page in a browser that lives on a user-interface thread
-// of its own, embedded in the host's window. Page gestures become host edits and
-// host changes reach the page, without either thread blocking the other.
+// The plug-in editor: a web page in a browser embedded in the host's window. Page
+// gestures become host edits on the host's thread and host changes reach the page,
+// without either side blocking the other.
 //
-// The format layers (VST3 view, LV2 UI) are its only clients. Their Windows code
-// reads the editor's window, `ed->ui_window`, from "ui/editor_record.h".
+// The format layers (VST3 view, LV2 UI) are its only clients; the editor is opaque to
+// them. The page protocol and the thread rules are portable (ui/page_protocol.h,
+// ui/relay.h); the browser and its windows come from the platform (ui/backend.h).
 #pragma once
 
 #include <cstdint>
@@ -13,40 +14,63 @@ struct editor;
 struct editor_callbacks {
     void* user_data;
     const char* format_tag;                            // "vst3" or "lv2"; not interpreted
-    const char* (*get_module_folder)(void* user_data); // holds WebView2Loader.dll
+    const char* (*get_module_folder)(void* user_data); // holds the browser's loader
     const char* (*get_page_folder)(void* user_data);   // holds index.html (UTF-8)
     void (*begin_edit)(void* user_data, uint32_t index, float value);
     void (*perform_edit)(void* user_data, uint32_t index, float value);
     void (*end_edit)(void* user_data, uint32_t index, float value);
 };
 
-// Hands one reply text to the page (sent behind "m "); context is the one the editor
-// passed with the message.
+// Sends "m " + text to the page; the editor passes one to the handler with its context.
 using page_reply_fn = void (*)(void* context, const char* text);
+// Receives the text of every "m" page message (after "m "), on the page thread, valid
+// only during the call. It answers through `reply`, from any thread, while the editor
+// exists.
+using page_message_handler = void (*)(const char* text, page_reply_fn reply, void* reply_context);
 
-// Receives the text of every "m" page message, on the editor's UI thread, with the way
-// to reply to it.
-using page_message_handler = void (*)(const char* text, page_reply_fn reply, void* context);
-
-// Opens an editor of width x height pixels: embedded in the window `parent` (an
-// HWND), or as a window of its own (parent may then be null). The calling thread
-// becomes the creating thread: it receives the edit callbacks and must keep
-// dispatching window messages while the editor exists. Returns once the browser has
-// started, or null (leaving nothing behind) when it could not.
+// Opens an editor of width x height pixels: embedded in the window `parent` (HWND, X11
+// Window id), or as a window of its own (parent may then be null). The calling thread
+// becomes the creating thread: it receives the edit callbacks and must keep running
+// its loop (Windows: dispatching window messages) while the editor exists. Returns once
+// the browser has started, or null (leaving nothing behind) when it could not; also
+// null when embedded without a parent, without folder callbacks, or with more than
+// 2^32 - 1 parameters.
 editor* editor_create(bool embedded, void* parent, const editor_callbacks& callbacks,
                       page_message_handler handler, int width, int height,
                       uint64_t parameter_count);
 
-// Gives the page a parameter's plain value. Callable from any thread; returns once
-// the message is posted to the page, 0 on success. An index at or beyond the
-// parameter count, or a value that is no finite number, is refused with -1.
+// Gives the page a parameter's plain value. Callable from any thread; returns once the
+// page has it (when the editor has a page thread of its own, the call waits for it; a
+// value set inside an edit callback is handed over at once). 0 on success; an index at
+// or beyond the parameter count, or a value that is no finite number, is refused with
+// -1 and changes nothing. Without a page (not loaded yet, or gone) only the cached
+// value changes, which the page gets when it asks with "g".
 int editor_set_parameter(editor* ed, uint64_t index, float value);
 
-// Sends the page the text prefixed with "m ". Callable from any thread.
+// Sends the page the UTF-8 text prefixed with "m ". Callable from any thread; the text
+// need only live during the call. Dropped when it is not UTF-8, when there is no page,
+// and when sent from inside an edit callback (the page thread waits for that callback).
 void editor_send_text(editor* ed, const char* text);
 
-// Nothing to do: the UI thread runs its own message loop.
+// The host's periodic call (VST3 timer or run loop, LV2 idle interface): lets a
+// backend without a thread of its own do its work. Any thread on Windows (where it
+// has nothing to do); on the creating thread elsewhere.
 void editor_idle(editor* ed);
 
-// Closes the browser, ends the UI thread and frees the editor. On the creating thread.
+// The editor's native window (HWND, X11 Window id); null once it is gone (for example
+// destroyed with the host's window).
+void* editor_window(editor* ed);
+
+// Resizes the editor's window; the browser follows. On the creating thread; never
+// waits for the page thread, so it may be called from inside an edit callback.
+void editor_resize(editor* ed, int width, int height);
+
+// A descriptor for the host's run loop to watch (calling editor_idle when readable),
+// or -1 when there is none (always on Windows).
+int editor_poll_fd(editor* ed);
+
+// Closes the browser and frees the editor. On the creating thread (elsewhere it is
+// refused and changes nothing). Page edits already relayed to this thread run first.
+// Called from inside an edit callback, it returns at once without calling the host
+// again, and the editor is freed when that callback has returned.
 void editor_destroy(editor* ed);

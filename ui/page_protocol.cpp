@@ -1,12 +1,8 @@
-// The page-message dispatcher: page gestures become relayed host edits, "g" is
-// answered from the value cache, "m" goes to the page-message handler.
+// Reading and writing the page's messages.
 #include "ui/page_protocol.h"
 
 #include <bit>
 #include <cmath>
-#include <cstdio>
-
-#include "ui/editor_record.h"
 
 namespace {
 
@@ -35,10 +31,7 @@ bool parse_hex32(const char*& p, uint32_t* out) {
     return true;
 }
 
-// A page-message handler's reply: a text for the page.
-void reply_to_page(void* ed, const char* text) {
-    editor_send_text(static_cast<editor*>(ed), text);
-}
+constexpr page_message kIgnored = {page_kind::ignored, 0, 0, nullptr};
 
 } // namespace
 
@@ -47,37 +40,63 @@ bool parse_index_and_bits(const char* text, uint32_t* index, uint32_t* bits) {
     return parse_hex32(p, index) && parse_hex32(p, bits);
 }
 
-void dispatch_page_message(editor* ed, page_dispatch_table* table, const char* text) {
-    char kind = text[0];
-    if (kind == 'g') {
-        for (uint64_t i = 0; i < table->parameter_count; ++i) {
-            wchar_t report[40];
-            swprintf(report, 40, L"s %08x %08x", (unsigned)i,
-                     std::bit_cast<uint32_t>(table->value_cache[i]));
-            ui_post_to_page(ed, report);
-        }
-        return;
-    }
-    // Every other kind has arguments from the third character on; a message that
-    // ends after its kind has none.
-    if (text[0] == '\0' || text[1] == '\0') return;
+page_message read_page_message(const char* text, uint64_t parameter_count) {
+    const char kind = text[0];
+    if (kind == 'g') return {page_kind::get_all, 0, 0, nullptr};
+    // Every other kind has arguments from the third character on; a message that ends
+    // after its kind has none.
+    if (kind == '\0' || text[1] == '\0') return kIgnored;
     const char* arguments = text + 2;
+    if (kind == 'm') return {page_kind::handler, 0, 0, arguments};
+    if (kind != 'b' && kind != 's' && kind != 'e') return kIgnored;
 
-    if (kind == 'm') {
-        if (table->handler) table->handler(arguments, reply_to_page, ed);
-        return;
-    }
-    relay_fn relay = kind == 'b'   ? table->begin_edit
-                     : kind == 's' ? table->perform_edit
-                     : kind == 'e' ? table->end_edit
-                                   : nullptr;
-    if (!relay) return;
     uint32_t index, bits;
-    if (!parse_index_and_bits(arguments, &index, &bits)) return;
-    float value = std::bit_cast<float>(bits);
+    if (!parse_index_and_bits(arguments, &index, &bits)) return kIgnored;
+    const float value = std::bit_cast<float>(bits);
     // A parameter the editor does not have, or a value that is no number, never
     // reaches the host.
-    if (index >= table->parameter_count || !std::isfinite(value)) return;
-    table->value_cache[index] = value;
-    relay(ed, index, value);
+    if (index >= parameter_count || !std::isfinite(value)) return kIgnored;
+    return {static_cast<page_kind>(kind), index, value, nullptr};
+}
+
+value_report format_value_report(uint32_t index, float value) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    value_report r = {"s 00000000 00000000"};
+    const uint32_t bits = std::bit_cast<uint32_t>(value);
+    for (int i = 0; i < 8; ++i) {
+        r.text[2 + i] = kDigits[(index >> (28 - 4 * i)) & 0xf];
+        r.text[11 + i] = kDigits[(bits >> (28 - 4 * i)) & 0xf];
+    }
+    return r;
+}
+
+bool is_utf8(const char* text) {
+    auto p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        const unsigned char lead = *p++;
+        if (lead < 0x80) continue;
+        int more;
+        uint32_t code;
+        if (lead >= 0xc2 && lead <= 0xdf) {
+            more = 1;
+            code = lead & 0x1f;
+        } else if (lead >= 0xe0 && lead <= 0xef) {
+            more = 2;
+            code = lead & 0x0f;
+        } else if (lead >= 0xf0 && lead <= 0xf4) {
+            more = 3;
+            code = lead & 0x07;
+        } else {
+            return false; // a continuation byte, an overlong two-byte lead, or past U+10FFFF
+        }
+        for (int i = 0; i < more; ++i, ++p) {
+            if ((*p & 0xc0) != 0x80) return false; // also stops at the NUL
+            code = code << 6 | (*p & 0x3f);
+        }
+        const uint32_t smallest = more == 2 ? 0x800 : 0x10000;
+        if (more > 1 && code < smallest) return false;      // overlong
+        if (code >= 0xd800 && code <= 0xdfff) return false; // a surrogate
+        if (code > 0x10ffff) return false;
+    }
+    return true;
 }

@@ -10,7 +10,6 @@
 
 #include "kestrel/kestrel.h"
 #include "ui/editor.h"
-#include "ui/editor_record.h"
 #include "vst3/com_object.h"
 #include "vst3/emberpress_vst3.h"
 #include "vst3/view.h"
@@ -63,11 +62,16 @@ void CALLBACK idle_timer(HWND, UINT, UINT_PTR id, DWORD) {
     editor_idle(reinterpret_cast<Vst3View*>(id)->ed);
 }
 
+HWND editor_hwnd(editor* ed) {
+    return static_cast<HWND>(editor_window(ed));
+}
+
 // The editor is destroyed before the field is cleared: until then its UI thread may
-// still run the timer, which reads the field.
+// still run the timer, which reads the field. A host that closes the view from inside
+// its edit call gets the same: the editor finishes closing once that call returns.
 void close_editor(Vst3View* v) {
     if (!v->ed) return;
-    KillTimer(v->ed->ui_window, reinterpret_cast<UINT_PTR>(v));
+    KillTimer(editor_hwnd(v->ed), reinterpret_cast<UINT_PTR>(v));
     editor_destroy(v->ed);
     v->ed = nullptr;
     v->timer = 0;
@@ -92,14 +96,14 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
     if (!ed) return kResultFalse;
     v->ed = ed; // before the timer, which reads it
     v->timer =
-        SetTimer(ed->ui_window, reinterpret_cast<UINT_PTR>(v), kIdleMilliseconds, idle_timer);
+        SetTimer(editor_hwnd(ed), reinterpret_cast<UINT_PTR>(v), kIdleMilliseconds, idle_timer);
     if (!v->timer) {
         editor_destroy(ed);
         v->ed = nullptr;
         return kResultFalse;
     }
-    // The page starts with the current values. Handing them over lets relayed page
-    // edits run, and a host may close the editor from inside one.
+    // The page starts with the current values. A host may close the view meanwhile
+    // (from a window message answered while the values wait for the editor's thread).
     for (uint32_t k = 0; k < uint32_t(kParamCount) && v->ed; ++k)
         editor_set_parameter(v->ed, k, vst3_controller_plain_value(v->controller, k));
     return kResultOk;
@@ -126,7 +130,7 @@ tresult get_size(IPlugView* i, ViewRect* size) {
     Vst3View* v = self(i);
     *size = ViewRect{0, 0, 0, 0};
     RECT r;
-    if (v->ed && GetWindowRect(v->ed->ui_window, &r)) {
+    if (v->ed && GetWindowRect(editor_hwnd(v->ed), &r)) {
         size->right = r.right - r.left;
         size->bottom = r.bottom - r.top;
     }
@@ -143,9 +147,7 @@ tresult on_size(IPlugView* i, ViewRect* size) {
     if (!size) return kInvalidArgument;
     Vst3View* v = self(i);
     if (!v->ed) return kResultFalse;
-    SetWindowPos(v->ed->ui_window, nullptr, 0, 0, size->right - size->left,
-                 size->bottom - size->top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    editor_resize(v->ed, size->right - size->left, size->bottom - size->top);
     return kResultOk;
 }
 
@@ -178,8 +180,6 @@ constexpr IPlugViewVtbl kViewVtbl = {
     can_resize,
     check_size_constraint,
 };
-
-static_assert((SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER) == 0x216);
 
 } // namespace
 

@@ -454,3 +454,22 @@ TEST_F(Lv2UiTest, TheLastTouchFeatureCountsAndWithoutFunctionsNothingIsCalled) {
         }
     });
 }
+
+TEST_F(Lv2UiTest, CleanupFromInsideTheWriteFunction) {
+    with_time_limit([&] {
+        UiHost host;
+        bool cleaned_up = false;
+        host.on_write = [&](UiHost& h, uint32_t, float) {
+            if (cleaned_up) return;
+            cleaned_up = true;
+            h.close();
+        };
+        ASSERT_TRUE(host.open());
+        const HWND window = static_cast<HWND>(host.widget);
+        deliver(host.browser, page_edit('e', 0, 30));
+        EXPECT_EQ(host.calls, Lines{"write 2 30"}) << "no touch after the cleanup";
+        EXPECT_FALSE(IsWindow(window));
+        EXPECT_EQ(GetWindow(host.parent, GW_CHILD), nullptr);
+        expect_nothing_left(host.browser);
+    });
+}

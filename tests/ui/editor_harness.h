@@ -13,7 +13,6 @@
 
 #include "tests/ui/stand_in/stand_in.h"
 #include "ui/editor.h"
-#include "ui/editor_record.h"
 
 struct Edit {
     char kind; // 'b', 's' or 'e'
@@ -32,6 +31,11 @@ struct Host {
     std::function<void(Host&, const Edit&)> react; // runs inside the edit callback
     editor_callbacks callbacks();
 };
+
+// The editor's window, owned by its UI thread.
+inline HWND window_of(editor* ed) {
+    return static_cast<HWND>(editor_window(ed));
+}
 
 // The folder of the test executable, which holds the stand-in loader.
 std::string exe_folder();

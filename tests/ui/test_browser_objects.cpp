@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "ui/page_protocol.h"
-#include "ui/webview.h"
+#include "ui/win32/webview.h"
 
 namespace {
 

@@ -74,7 +74,7 @@ TEST_F(EditorTest, OpensEmbeddedInTheHostWindowAndClosesWithoutTrace) {
         HWND parent = make_host_window();
         host.ed = editor_create(true, parent, host.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(host.ed, nullptr);
-        HWND window = host.ed->ui_window;
+        HWND window = window_of(host.ed);
         int browser = standin_browser_of(window);
         ASSERT_GT(browser, 0) << "the browser's parent is the editor's window";
 
@@ -119,7 +119,7 @@ TEST_F(EditorTest, OpensAsAWindowOfItsOwnWithoutParent) {
         Host host = make_host();
         host.ed = editor_create(false, nullptr, host.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(host.ed, nullptr);
-        HWND window = host.ed->ui_window;
+        HWND window = window_of(host.ed);
         int browser = standin_browser_of(window);
         EXPECT_EQ(GetAncestor(window, GA_PARENT), GetDesktopWindow());
         EXPECT_EQ(GetWindowLongPtrA(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
@@ -146,7 +146,7 @@ TEST_F(EditorTest, StartsOnAnOlderRuntimeAndWhenOptionalSettingsAreRefused) {
         HWND parent = make_host_window();
         host.ed = editor_create(true, parent, host.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(host.ed, nullptr);
-        int browser = standin_browser_of(host.ed->ui_window);
+        int browser = standin_browser_of(window_of(host.ed));
         auto log = browser_log(browser);
         for (const char* absent : {"put_AreBrowserAcceleratorKeysEnabled 0",
                                    "put_IsPasswordAutosaveEnabled 0", "put_IsPinchZoomEnabled 0",
@@ -244,8 +244,8 @@ TEST_F(EditorTest, TwoEditorsAtOnceKeepTheirOwnClassesFoldersAndMessages) {
         second.ed = editor_create(true, parent2, second.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(first.ed, nullptr);
         ASSERT_NE(second.ed, nullptr);
-        int b1 = standin_browser_of(first.ed->ui_window),
-            b2 = standin_browser_of(second.ed->ui_window);
+        int b1 = standin_browser_of(window_of(first.ed)),
+            b2 = standin_browser_of(window_of(second.ed));
         ASSERT_NE(b1, b2);
         EXPECT_NE(ui_class_of(b1), ui_class_of(b2));
         EXPECT_NE(user_data_folder_of(b1), user_data_folder_of(b2));
@@ -278,7 +278,7 @@ TEST_F(EditorTest, HostWindowDestroyedFirst) {
         HWND parent = make_host_window();
         host.ed = editor_create(true, parent, host.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(host.ed, nullptr);
-        HWND window = host.ed->ui_window;
+        HWND window = window_of(host.ed);
         int browser = standin_browser_of(window);
 
         DestroyWindow(parent); // takes the editor's window (and the relay window) with it
@@ -298,8 +298,8 @@ TEST_F(EditorTest, StandAloneWindowClosedByTheUser) {
         Host host = make_host();
         host.ed = editor_create(false, nullptr, host.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(host.ed, nullptr);
-        int browser = standin_browser_of(host.ed->ui_window);
-        PostMessageA(host.ed->ui_window, WM_CLOSE, 0, 0);
+        int browser = standin_browser_of(window_of(host.ed));
+        PostMessageA(window_of(host.ed), WM_CLOSE, 0, 0);
         EXPECT_TRUE(pump_until([&] { return browser_log(browser).back() == "Close"; }));
         editor_destroy(host.ed);
         expect_nothing_left(browser);
@@ -314,10 +314,10 @@ TEST_F(EditorTest, FocusAndNavigationPolicy) {
         HWND parent = make_host_window();
         host.ed = editor_create(true, parent, host.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(host.ed, nullptr);
-        int browser = standin_browser_of(host.ed->ui_window);
+        int browser = standin_browser_of(window_of(host.ed));
         auto last = [&] { return browser_log(browser).back(); };
 
-        SendMessageA(host.ed->ui_window, WM_SETFOCUS, 0, 0);
+        SendMessageA(window_of(host.ed), WM_SETFOCUS, 0, 0);
         EXPECT_EQ(last(), "MoveFocus 0");
 
         // file: addresses load inside the editor, whichever case the rest has.
@@ -379,7 +379,7 @@ TEST_F(EditorTest, FindsLoaderAndPageInFoldersNamedBeyondAscii) {
         host.ed = editor_create(false, nullptr, host.callbacks(), nullptr, 800, 400, 6);
         ASSERT_NE(host.ed, nullptr);
         std::string log(1 << 16, '\0');
-        log.resize(size_t(log_of(browser_of(host.ed->ui_window), log.data(), int(log.size()))));
+        log.resize(size_t(log_of(browser_of(window_of(host.ed)), log.data(), int(log.size()))));
         EXPECT_NE(log.find("Navigate " + host.page_folder + "\\index.html"), std::string::npos)
             << log;
         editor_destroy(host.ed);

@@ -19,7 +19,7 @@ void open(OpenEditor& e, Host host) {
     e.parent = make_host_window();
     e.host.ed = editor_create(true, e.parent, e.host.callbacks(), nullptr, 800, 400, 6);
     ASSERT_NE(e.host.ed, nullptr);
-    e.browser = standin_browser_of(e.host.ed->ui_window);
+    e.browser = standin_browser_of(window_of(e.host.ed));
 }
 
 void close(OpenEditor& e) {
@@ -129,13 +129,13 @@ TEST_F(EditorTest, ResizesFollowTheWindowAlsoWhileAPageEditIsInFlight) {
         host.react = [](Host& h, const Edit& edit) {
             UINT wait = edit.index == 2 ? SWP_ASYNCWINDOWPOS : 0;
             int width = edit.index == 2 ? 1000 : 900;
-            EXPECT_TRUE(SetWindowPos(h.ed->ui_window, nullptr, 0, 0, width, 600,
+            EXPECT_TRUE(SetWindowPos(window_of(h.ed), nullptr, 0, 0, width, 600,
                                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE |
                                          SWP_NOOWNERZORDER | wait));
         };
         OpenEditor e;
         open(e, std::move(host));
-        SetWindowPos(e.host.ed->ui_window, nullptr, 0, 0, 640, 320,
+        SetWindowPos(window_of(e.host.ed), nullptr, 0, 0, 640, 320,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         EXPECT_EQ(browser_log(e.browser).back(), "put_Bounds 0 0 640 320");
 
@@ -146,7 +146,7 @@ TEST_F(EditorTest, ResizesFollowTheWindowAlsoWhileAPageEditIsInFlight) {
         EXPECT_EQ(browser_log(e.browser).back(), "WebMessageReceived -> 0x00000000");
         EXPECT_TRUE(contains(browser_log(e.browser), "put_Bounds 0 0 900 600"));
         RECT client;
-        GetClientRect(e.host.ed->ui_window, &client);
+        GetClientRect(window_of(e.host.ed), &client);
         EXPECT_EQ(client.right, 900);
         EXPECT_EQ(client.bottom, 600);
         close(e);

@@ -48,7 +48,7 @@ void open(Open& o, Host host, page_message_handler handler, uint64_t count = 6) 
     o.parent = make_host_window();
     o.host.ed = editor_create(true, o.parent, o.host.callbacks(), handler, 800, 400, count);
     ASSERT_NE(o.host.ed, nullptr);
-    o.browser = standin_browser_of(o.host.ed->ui_window);
+    o.browser = standin_browser_of(window_of(o.host.ed));
 }
 
 void close(Open& o) {
@@ -170,7 +170,7 @@ TEST_F(EditorTest, HandlerMessagesArriveWholeAndRepliesGoOut) {
                                                 long_text, ""};
         for (auto& text : texts) deliver(o.browser, wide("m " + text));
         EXPECT_EQ(handled(), texts);
-        EXPECT_EQ(g_handler_thread, o.host.ed->ui_thread_id);
+        EXPECT_EQ(g_handler_thread, GetWindowThreadProcessId(window_of(o.host.ed), nullptr));
 
         deliver(o.browser, wide("m echo gr\xc3\xbc\xc3\x9f dich")); // the handler answers at once
         EXPECT_EQ(page_posts(o.browser).back(), "m gr\xc3\xbc\xc3\x9f dich");

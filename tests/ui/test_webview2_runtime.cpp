@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/webview.h"
+#include "ui/win32/webview.h"
 #include "ui/win32/webview2_runtime.h"
 
 namespace fs = std::filesystem;

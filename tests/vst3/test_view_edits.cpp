@@ -194,3 +194,56 @@ TEST_F(ViewTest, HostReleasesTheViewWhileAPageEditIsInFlight) {
         expect_nothing_left({v.browser});
     });
 }
+
+TEST_F(ViewTest, HostClosesTheViewFromInsideItsEditCall) {
+    with_time_limit([&] {
+        constexpr ParamID kMixId = 907392060u;
+        Session s;
+        // First the host removes the view inside performEdit, then it lets go of it
+        // there: either way the call returns, endEdit still reaches the host (the
+        // controller finishes its gesture), and the editor is gone once the host's
+        // call has returned.
+        for (const bool final_release : {false, true}) {
+            SCOPED_TRACE(final_release ? "final release" : "removed");
+            OpenView v = open_view(s);
+            s.handler.calls.clear();
+            s.handler.react = [&](const HostCall& call) {
+                if (call.kind != 'p') return;
+                if (final_release)
+                    EXPECT_EQ(release(v.view), 0u);
+                else
+                    EXPECT_EQ(v.view->vtbl->removed(v.view), kResultOk);
+            };
+            deliver(v.browser, L"e 3 42480000");
+            s.handler.react = nullptr;
+            EXPECT_EQ(s.handler.calls,
+                      (std::vector<HostCall>{{'p', kMixId, 0.5, true}, {'e', kMixId, 0, true}}));
+            EXPECT_FALSE(IsWindow(v.ui_window));
+            expect_nothing_left({v.browser});
+            if (!final_release) {
+                ASSERT_EQ(v.view->vtbl->attached(v.view, v.parent, kPlatformTypeHWND), kResultOk);
+                EXPECT_EQ(v.view->vtbl->removed(v.view), kResultOk);
+                EXPECT_EQ(release(v.view), 0u);
+            }
+            DestroyWindow(v.parent);
+        }
+        expect_nothing_left();
+    });
+}
+
+TEST_F(ViewTest, HostWindowDestroyedWhileAPageEditIsInFlight) {
+    with_time_limit([&] {
+        Session s;
+        OpenView v = open_view(s);
+        deliver_until_relayed(v.browser, L"s 0 42c80000"); // drive 100
+        DestroyWindow(v.parent);                           // takes the editor's window with it
+        EXPECT_TRUE(pump_until([&] {
+            return !IsWindow(v.ui_window) && browser_log(v.browser).back() == "Close";
+        })) << "the editor's thread ends on its own";
+        EXPECT_EQ(s.handler.calls, (std::vector<HostCall>{{'p', kDriveId, 1.0, true}}))
+            << "the edit that was on its way still reached the host";
+        EXPECT_EQ(v.view->vtbl->removed(v.view), kResultOk);
+        EXPECT_EQ(release(v.view), 0u);
+        expect_nothing_left({v.browser});
+    });
+}

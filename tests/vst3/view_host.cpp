@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "ui/editor_record.h"
+#include "ui/win32/backend_win32.h"
 
 namespace fs = std::filesystem;
 
@@ -147,7 +147,7 @@ void deliver_until_relayed(int browser, const wchar_t* text) {
     ASSERT_EQ(stand_in().page_message(browser, text, 0), 0);
     const DWORD start = GetTickCount();
     MSG msg;
-    while (!PeekMessageA(&msg, nullptr, EDITOR_MSG_BEGIN_EDIT, EDITOR_MSG_END_EDIT, PM_NOREMOVE)) {
+    while (!PeekMessageA(&msg, nullptr, EDITOR_MSG_RELAY, EDITOR_MSG_RELAY, PM_NOREMOVE)) {
         ASSERT_LT(GetTickCount() - start, 20000u) << "the edit was never relayed";
         Sleep(1);
     }

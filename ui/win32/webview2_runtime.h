@@ -6,7 +6,7 @@
 
 #include <type_traits>
 
-#include "ui/webview2_abi.h"
+#include "ui/win32/webview2_abi.h"
 
 // Finds the runtime (installed channels from the registry, or the fixed-version
 // folder `browser_folder` when one is given), loads its client library and asks it

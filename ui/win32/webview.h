@@ -5,9 +5,9 @@
 
 #include <atomic>
 
-#include "ui/webview2_abi.h"
+#include "ui/win32/webview2_abi.h"
 
-struct editor;
+struct browser_host;
 
 class WV2EnvironmentOptions final : public ICoreWebView2EnvironmentOptions {
   public:
@@ -42,7 +42,7 @@ class WV2Handler final : public ICoreWebView2CreateCoreWebView2EnvironmentComple
                          public ICoreWebView2NavigationStartingEventHandler,
                          public ICoreWebView2NewWindowRequestedEventHandler {
   public:
-    WV2Handler(editor* ed, const wchar_t* page_path);
+    WV2Handler(browser_host* host, const wchar_t* page_path);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -62,7 +62,7 @@ class WV2Handler final : public ICoreWebView2CreateCoreWebView2EnvironmentComple
     HRESULT start_browser(ICoreWebView2Controller* controller);
 
     std::atomic<LONG> refs_{1};
-    editor* editor_;
+    browser_host* host_;
     LPWSTR page_path_ = nullptr;
     char message_buffer_[1024];
 };

@@ -1,12 +1,11 @@
 // The browser objects: environment options and the handler of every browser callback
 // (environment -> controller -> browser, settings, navigation policy, page messages).
-#include "ui/webview.h"
+#include "ui/win32/webview.h"
 
 #include <cstdlib>
 #include <cwchar>
 
-#include "ui/editor_record.h"
-#include "ui/page_protocol.h"
+#include "ui/win32/backend_win32.h"
 
 namespace {
 
@@ -109,8 +108,8 @@ WV2EnvironmentOptions::put_AllowSingleSignOnUsingOSPrimaryAccount(BOOL allow) {
 
 // ---- WV2Handler: reference counting ------------------------------------------------
 
-WV2Handler::WV2Handler(editor* ed, const wchar_t* page_path)
-    : editor_(ed), page_path_(page_path ? co_task_copy(page_path) : nullptr) {}
+WV2Handler::WV2Handler(browser_host* host, const wchar_t* page_path)
+    : host_(host), page_path_(page_path ? co_task_copy(page_path) : nullptr) {}
 
 WV2Handler::~WV2Handler() {
     CoTaskMemFree(page_path_);
@@ -155,18 +154,18 @@ HRESULT STDMETHODCALLTYPE WV2Handler::Invoke(HRESULT error, ICoreWebView2Environ
         hr =
             environment
                 ? environment->CreateCoreWebView2Controller(
-                      editor_->ui_window,
+                      host_->ui_window.load(),
                       static_cast<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler*>(this))
                 : E_POINTER;
         if (SUCCEEDED(hr)) return S_OK;
     }
-    PostMessageA(editor_->ui_window, EDITOR_MSG_STARTED, 0, 0);
+    PostMessageA(host_->ui_window.load(), EDITOR_MSG_STARTED, 0, 0);
     return hr;
 }
 
 HRESULT STDMETHODCALLTYPE WV2Handler::Invoke(HRESULT error, ICoreWebView2Controller* controller) {
     HRESULT hr = FAILED(error) ? error : controller ? start_browser(controller) : E_POINTER;
-    PostMessageA(editor_->ui_window, EDITOR_MSG_STARTED, SUCCEEDED(hr) ? 1 : 0, 0);
+    PostMessageA(host_->ui_window.load(), EDITOR_MSG_STARTED, SUCCEEDED(hr) ? 1 : 0, 0);
     return hr;
 }
 
@@ -220,7 +219,7 @@ HRESULT WV2Handler::start_browser(ICoreWebView2Controller* controller) {
     RECT bounds;
     bool ok = settings->put_IsScriptEnabled(TRUE) == S_OK &&
               SUCCEEDED(settings->put_AreHostObjectsAllowed(TRUE)) &&
-              GetClientRect(editor_->ui_window, &bounds) &&
+              GetClientRect(host_->ui_window.load(), &bounds) &&
               SUCCEEDED(controller->put_Bounds(bounds)) &&
               SUCCEEDED(browser->add_WebMessageReceived(this, &token)) &&
               SUCCEEDED(browser->add_NavigationStarting(this, &token)) &&
@@ -230,7 +229,7 @@ HRESULT WV2Handler::start_browser(ICoreWebView2Controller* controller) {
     release(browser);
     if (!ok) return E_FAIL;
     controller->AddRef();
-    editor_->controller = controller;
+    host_->controller = controller;
     return S_OK;
 }
 
@@ -260,7 +259,7 @@ HRESULT STDMETHODCALLTYPE WV2Handler::Invoke(ICoreWebView2*,
         }
     }
     WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, utf8, size, nullptr, nullptr);
-    dispatch_page_message(editor_, &editor_->page_dispatch, utf8);
+    editor_page_message(host_->ed, utf8);
     if (utf8 != message_buffer_) free(utf8);
     CoTaskMemFree(text);
     return S_OK;
