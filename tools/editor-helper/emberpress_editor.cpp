@@ -47,6 +47,7 @@ extern char** environ;
 namespace {
 
 constexpr char kHandlerName[] = "emberpress";
+constexpr char kLinkHandlerName[] = "emberpressLink";
 constexpr int kDefaultWidth = 800;
 constexpr int kDefaultHeight = 400;
 constexpr int kLargestSide = 8192; // anything larger is a mistake of the caller
@@ -68,6 +69,20 @@ constexpr char kBridgeScript[] = R"js(
   }
   const channel = Object.freeze(new WebViewChannel());
   Object.defineProperty(window, "chrome", { value: Object.freeze({ webview: channel }) });
+
+  // A followed link to anything but a local file never becomes a navigation (the
+  // browser would start connecting to its server before asking any policy): the
+  // user's click hands its address to the helper, which gives web addresses to the
+  // desktop's browser.
+  const links = window.webkit.messageHandlers.emberpressLink;
+  function follow(event) {
+    const link = event.target instanceof Element && event.target.closest("a[href], area[href]");
+    if (!link || link.protocol === "file:") return;
+    event.preventDefault();
+    if (event.isTrusted && event.type === "click") links.postMessage(link.href);
+  }
+  window.addEventListener("click", follow, true);
+  window.addEventListener("auxclick", follow, true);
 })();
 )js";
 
@@ -268,8 +283,21 @@ gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
         return TRUE;
     }
     webkit_policy_decision_ignore(decision);
-    if (uri && webkit_navigation_action_is_user_gesture(action)) open_externally(uri);
+    if (uri &&
+        webkit_navigation_action_get_navigation_type(action) ==
+            WEBKIT_NAVIGATION_TYPE_LINK_CLICKED &&
+        webkit_navigation_action_is_user_gesture(action))
+        open_externally(uri);
     return TRUE;
+}
+
+// A link the user clicked (see the bridge script).
+void on_link_message(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer) {
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    if (!jsc_value_is_string(value)) return;
+    char* uri = jsc_value_to_string(value);
+    open_externally(uri);
+    g_free(uri);
 }
 
 // ---- Page life ----------------------------------------------------------------------
@@ -379,6 +407,9 @@ WebKitWebView* make_view(Helper& h) {
     g_signal_connect(content, "script-message-received::emberpress", G_CALLBACK(on_script_message),
                      &h);
     webkit_user_content_manager_register_script_message_handler(content, kHandlerName);
+    g_signal_connect(content, "script-message-received::emberpressLink",
+                     G_CALLBACK(on_link_message), nullptr);
+    webkit_user_content_manager_register_script_message_handler(content, kLinkHandlerName);
     WebKitUserScript* script =
         webkit_user_script_new(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);

@@ -4,7 +4,10 @@
 // and what each leaves behind, and the host's process free of toolkit libraries.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -245,6 +248,77 @@ TEST_F(X11Editor, RefusedTextsChangeNothing) {
         {ed}, [&] { return gesture_ended(host); }, 5));
     EXPECT_EQ(host.texts.front(), "b 0 42480000");
     x11_editor_close(ed);
+}
+
+// The browser stays off the network whatever a page tries (the editor page's own rules
+// forbid it too; this page has none): images, fetch and navigation reach no server, a
+// followed link goes to the desktop's opener (a stand-in here, found on PATH) and the
+// page stays where it is.
+TEST_F(X11Editor, BrowserStaysOffTheNetwork) {
+    int server = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(server, 8), 0);
+    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::string origin = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    std::string folder = ::testing::TempDir() + "emberpress-x11-network";
+    std::filesystem::create_directories(folder + "/bin");
+    std::string opened = folder + "/opened.txt";
+    std::filesystem::remove(opened);
+    std::ofstream(folder + "/bin/xdg-open") << "#!/bin/sh\necho \"$@\" >> " << opened << "\n";
+    std::filesystem::permissions(folder + "/bin/xdg-open", std::filesystem::perms::owner_all);
+    std::ofstream(folder + "/page.html")
+        << "<!DOCTYPE html><body style='margin:0'>"
+        << "<a href='" << origin << "/link' style='display:block;width:400px;height:200px;"
+        << "background:#ff8a1f'>out</a><img src='" << origin << "/image.png'><script>"
+        << "const channel = window.chrome.webview;"
+        << "const post = (text) => channel.postMessage(text);"
+        << "fetch('" << origin << "/fetch').then(() => post('fetched'), () => post('refused'));"
+        << "channel.addEventListener('message', (event) => {"
+        << "  if (event.data === 'leave') location.href = '" << origin << "/leave';"
+        << "  if (event.data === 'where') post(location.href); });"
+        << "</script>";
+    std::string path = getenv("PATH");
+    setenv("PATH", (folder + "/bin:" + path).c_str(), 1);
+
+    Embedder host(800, 400);
+    x11_editor_config config = host.config();
+    std::string page = folder + "/page.html";
+    config.page_path = page.c_str();
+    x11_editor* ed = x11_editor_open(config);
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_NE(ed, nullptr);
+    ASSERT_TRUE(pump_until(
+        {ed}, [&] { return has(host.texts, "refused"); }, kBootSeconds));
+
+    ASSERT_TRUE(drag(host, 200, 100, 0)); // a click on the link
+    EXPECT_TRUE(pump_until(
+        {ed}, [&] { return std::filesystem::exists(opened); }, 5));
+    x11_editor_post_text(ed, "leave");
+    settle(ed);
+    x11_editor_post_text(ed, "where");
+    ASSERT_TRUE(pump_until(
+        {ed}, [&] { return host.texts.back().rfind("file:", 0) == 0; }, 5));
+    EXPECT_EQ(host.texts.back(), "file://" + page);
+
+    std::ifstream opened_file(opened);
+    std::string line;
+    std::getline(opened_file, line);
+    EXPECT_EQ(line, origin + "/link");
+    EXPECT_FALSE(std::getline(opened_file, line)) << "opened again: " << line;
+    for (int c; (c = accept(server, nullptr, nullptr)) >= 0;) {
+        char request[200] = {};
+        pollfd readable{c, POLLIN, 0};
+        if (poll(&readable, 1, 100) > 0 && read(c, request, sizeof request - 1) < 0) request[0] = 0;
+        ADD_FAILURE() << "the browser reached the server, asking: " << request;
+        close(c);
+    }
+    x11_editor_close(ed);
+    close(server);
 }
 
 // A helper that dies or stops later leaves an empty editor within the limits, no poll
