@@ -6,8 +6,7 @@
 // between the page and the host side over the socket on descriptor 3 (the frames of
 // ui/x11/helper_wire.h):
 //
-//   emberpress-editor --parent XID --page INDEX.HTML [--size WxH] [--scale MILLI]
-//                     [--host-pid PID]
+//   emberpress-editor --parent XID --page INDEX.HTML [--size WxH] [--host-pid PID]
 //
 // The page is the one the Windows editor shows, unchanged: a script injected before
 // the page's own gives it the same message object (`window.chrome.webview`: postMessage
@@ -50,8 +49,7 @@ constexpr char kHandlerName[] = "emberpress";
 constexpr char kLinkHandlerName[] = "emberpressLink";
 constexpr int kDefaultWidth = 800;
 constexpr int kDefaultHeight = 400;
-constexpr int kLargestSide = 8192; // anything larger is a mistake of the caller
-constexpr uint32_t kMaxScaleMilli = 8000;
+constexpr int kLargestSide = 8192;        // anything larger is a mistake of the caller
 constexpr size_t kMaxWaitingTexts = 4096; // host texts held until the page has loaded
 constexpr int kPageLoadTimeoutS = 15;     // the page's load, after the plug is shown
 
@@ -102,7 +100,6 @@ struct Options {
     const char* page = nullptr;
     int width = kDefaultWidth;
     int height = kDefaultHeight;
-    uint32_t scale_milli = 1000;
     long host_pid = 0;
 };
 
@@ -184,10 +181,6 @@ void handle_frame(Helper& h, wire_kind kind, const std::string& payload) {
         if (wire_read_u32_pair(payload, a, b) && a > 0 && b > 0 && a <= kLargestSide &&
             b <= kLargestSide)
             resize(h, static_cast<int>(a), static_cast<int>(b));
-        return;
-    case wire_kind::scale:
-        if (wire_read_u32(payload, a) && a > 0 && a <= kMaxScaleMilli)
-            webkit_web_view_set_zoom_level(h.view, a / 1000.0);
         return;
     case wire_kind::ping:
         if (wire_read_u32(payload, a)) {
@@ -435,7 +428,6 @@ WebKitWebView* make_view(Helper& h) {
     g_object_unref(settings);
     g_object_unref(content);
     g_object_unref(context);
-    webkit_web_view_set_zoom_level(view, h.options.scale_milli / 1000.0);
     g_signal_connect(view, "decide-policy", G_CALLBACK(on_decide_policy), &h);
     g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), &h);
     g_signal_connect(view, "load-failed", G_CALLBACK(on_load_failed), &h);
@@ -483,10 +475,6 @@ bool parse_options(int argc, char** argv, Options& o) {
             o.page = value;
         } else if (!std::strcmp(name, "--size")) {
             if (!parse_size(value, o.width, o.height)) return false;
-        } else if (!std::strcmp(name, "--scale")) {
-            unsigned long milli = std::strtoul(value, &end, 10);
-            if (milli == 0 || milli > kMaxScaleMilli) return false;
-            o.scale_milli = static_cast<uint32_t>(milli);
         } else if (!std::strcmp(name, "--host-pid")) {
             o.host_pid = std::strtol(value, &end, 10);
         } else {
@@ -513,7 +501,7 @@ int main(int argc, char** argv) {
     if (!parse_options(argc, argv, h.options) || fstat(kHelperSocketFd, &socket_stat) != 0 ||
         !S_ISSOCK(socket_stat.st_mode)) {
         std::fprintf(stderr, "usage: emberpress-editor --parent XID --page /PATH/index.html "
-                             "[--size WxH] [--scale MILLI] [--host-pid PID], socket on fd 3\n");
+                             "[--size WxH] [--host-pid PID], socket on fd 3\n");
         return kHelperExitUsage;
     }
     // Programs this one starts (xdg-open) do not inherit the socket.

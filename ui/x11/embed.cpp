@@ -34,8 +34,6 @@ constexpr size_t kMaxQueuedBytes = 4u << 20; // unsent texts; more means the hel
 constexpr size_t kReadChunk = 65536;
 constexpr size_t kMaxReadPerPoll = 1u << 20; // leave the host's thread to others after this
 constexpr int kReapStepMs = 5;
-constexpr double kMinScale = 0.5;
-constexpr double kMaxScale = 8;
 constexpr uint32_t kEmptyViewColour = 0x100b08; // the page's darkest shade
 
 // XEmbed messages (the embedder's part).
@@ -90,6 +88,7 @@ struct x11_editor {
     void* user_data = nullptr;
     std::string helper_path;
     int width = 0, height = 0;
+    double scale = 1;
 
     pid_t pid = -1; // the helper until reaped
     int socket = -1;
@@ -109,10 +108,20 @@ struct x11_editor {
     int64_t last_answer_ms = 0;
 };
 
-void editor_fit_size(int& width, int& height) {
-    int w = std::min(width, 2 * height);
-    w = std::clamp(w, kEditorMinWidth, kEditorMaxWidth);
-    width = w - w % 2;
+namespace {
+
+double valid_scale(double scale) {
+    return scale >= kEditorMinScale && scale <= kEditorMaxScale ? scale : 1;
+}
+
+} // namespace
+
+void editor_fit_size(int& width, int& height, double scale) {
+    scale = valid_scale(scale);
+    int least = int(std::lround(kEditorMinWidth * scale)) & ~1;
+    int most = int(std::lround(kEditorMaxWidth * scale)) & ~1;
+    int w = std::clamp(std::min(width, 2 * height), least, most);
+    width = w & ~1;
     height = width / 2;
 }
 
@@ -142,8 +151,7 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 // Starts the helper with its socket as descriptor 3 and no other descriptor of the host
 // (hosts leave many open without close-on-exec), default signal handling, an empty mask.
-int spawn_helper(x11_editor& ed, const x11_editor_config& config, int helper_socket,
-                 uint32_t scale_milli) {
+int spawn_helper(x11_editor& ed, const x11_editor_config& config, int helper_socket) {
     std::vector<std::string> args = {
         ed.helper_path,
         "--parent",
@@ -152,8 +160,6 @@ int spawn_helper(x11_editor& ed, const x11_editor_config& config, int helper_soc
         config.page_path,
         "--size",
         std::to_string(ed.width) + "x" + std::to_string(ed.height),
-        "--scale",
-        std::to_string(scale_milli),
         "--host-pid",
         std::to_string(getpid()),
     };
@@ -396,11 +402,6 @@ void release(x11_editor* ed) {
 
 // ---- Opening --------------------------------------------------------------------------
 
-uint32_t scale_milli(double scale) {
-    if (!(scale >= kMinScale && scale <= kMaxScale)) return 0;
-    return uint32_t(std::lround(scale * 1000));
-}
-
 // Handles one frame of an open helper; texts of the page go to the host.
 void handle_frame(x11_editor& ed, wire_kind kind, const std::string& payload) {
     uint32_t number;
@@ -479,9 +480,10 @@ x11_editor* x11_editor_open(const x11_editor_config& config) {
     ed->on_page_text = config.on_page_text;
     ed->user_data = config.user_data;
     ed->helper_path = config.helper_path;
+    ed->scale = valid_scale(config.scale);
     ed->width = config.width;
     ed->height = config.height;
-    editor_fit_size(ed->width, ed->height);
+    editor_fit_size(ed->width, ed->height, ed->scale);
     if (!make_container(*ed, config.parent)) {
         release(ed);
         return nullptr;
@@ -494,8 +496,7 @@ x11_editor* x11_editor_open(const x11_editor_config& config) {
         return nullptr;
     }
     ed->socket = pair[0];
-    uint32_t milli = scale_milli(config.scale);
-    int error = spawn_helper(*ed, config, pair[1], milli ? milli : 1000);
+    int error = spawn_helper(*ed, config, pair[1]);
     close(pair[1]);
     if (error != 0) {
         say("cannot start %s (%s)", config.helper_path, strerror(error));
@@ -522,7 +523,7 @@ int x11_editor_post_text(x11_editor* ed, std::string_view text) {
 }
 
 void x11_editor_resize(x11_editor* ed, int& width, int& height) {
-    editor_fit_size(width, height);
+    editor_fit_size(width, height, ed->scale);
     if (width == ed->width && height == ed->height) return;
     ed->width = width;
     ed->height = height;
@@ -537,12 +538,13 @@ void x11_editor_resize(x11_editor* ed, int& width, int& height) {
     queue_frame(*ed, frame);
 }
 
-void x11_editor_set_scale(x11_editor* ed, double scale) {
-    uint32_t milli = scale_milli(scale);
-    if (milli == 0) return;
-    std::string frame;
-    wire_append_u32(frame, wire_kind::scale, milli);
-    queue_frame(*ed, frame);
+void x11_editor_set_scale(x11_editor* ed, double scale, int& width, int& height) {
+    scale = valid_scale(scale);
+    double ratio = scale / ed->scale;
+    ed->scale = scale;
+    width = int(std::lround(ed->width * ratio));
+    height = int(std::lround(ed->height * ratio));
+    x11_editor_resize(ed, width, height);
 }
 
 int x11_editor_fd(const x11_editor* ed) {

@@ -32,13 +32,18 @@ inline constexpr int kX11AnswerTimeoutMs = 5000; // a ping's answer, later
 inline constexpr int kX11CloseGraceMs = 1000;    // the helper's own end, before a kill
 inline constexpr int kX11PollIntervalMs = 20;
 
-// The sizes the editor takes, in pixels: 2:1 between these, 800 x 400 by default.
+// The sizes the editor takes at scale 1, in pixels: 2:1 between these, 800 x 400 by
+// default. The host's content scale multiplies them. The page draws itself to fill any
+// size, so the scale needs nothing else: the browser's own scale stays 1.
 inline constexpr int kEditorMinWidth = 640;
 inline constexpr int kEditorMaxWidth = 1200;
 inline constexpr int kEditorDefaultWidth = 800;
+inline constexpr double kEditorMinScale = 0.5;
+inline constexpr double kEditorMaxScale = 4;
 
-// The largest editor size that fits in width x height (the smallest when none does).
-void editor_fit_size(int& width, int& height);
+// The largest editor size at this scale that fits in width x height (the smallest when
+// none does). A scale outside kEditorMinScale..kEditorMaxScale counts as 1.
+void editor_fit_size(int& width, int& height, double scale = 1);
 
 // Receives each text of the page (valid UTF-8, no NUL, `text[size]` is NUL), from
 // x11_editor_poll. It may post texts, resize and rescale, but must not close the editor.
@@ -68,8 +73,9 @@ int x11_editor_post_text(x11_editor* ed, std::string_view text);
 // Resizes the editor to the fitted size, stored back into width and height.
 void x11_editor_resize(x11_editor* ed, int& width, int& height);
 
-// The host's content scale (0.5 to 8; other values are ignored).
-void x11_editor_set_scale(x11_editor* ed, double scale);
+// A new content scale: the editor keeps its size relative to the old scale, fitted,
+// and stores it into width and height (for the host to be told).
+void x11_editor_set_scale(x11_editor* ed, double scale, int& width, int& height);
 
 // The descriptor to watch for reading. Once the helper has failed it never becomes
 // readable again.

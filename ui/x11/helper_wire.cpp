@@ -5,7 +5,6 @@ bool wire_receives(wire_side side, uint8_t kind) {
     switch (static_cast<wire_kind>(kind)) {
     case wire_kind::host_text:
     case wire_kind::size:
-    case wire_kind::scale:
     case wire_kind::ping:
         return side == wire_side::helper;
     case wire_kind::ready:

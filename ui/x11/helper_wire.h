@@ -9,8 +9,11 @@
 //   host -> helper                          helper -> host
 //   'T' text for the page                   'R' ready: the plug's X11 window id (u32)
 //   'Z' size: width, height in pixels       'M' text from the page
-//   'S' scale: factor x 1000 (u32)          'O' pong: the ping's number (u32)
-//   'P' ping: a number (u32)                'F' failed: one line saying what went wrong
+//   'P' ping: a number (u32)                'O' pong: the ping's number (u32)
+//                                           'F' failed: one line saying what went wrong
+//
+// There is no scale message: the page draws itself to fill whatever size it is given,
+// so the host's scale only changes the sizes the host side chooses.
 //
 // The helper sends 'R' once its plug is realised inside the host's window; the page
 // loads after that, and host texts wait in the helper until it has. End of file in either direction
@@ -29,7 +32,6 @@
 enum class wire_kind : uint8_t {
     host_text = 'T',
     size = 'Z',
-    scale = 'S',
     ping = 'P',
     ready = 'R',
     page_text = 'M',

@@ -119,14 +119,24 @@ TEST_F(X11Editor, ShowsThePageAndRelaysBothWays) {
         {ed}, [&] { return gesture_ended(host); }, 5));
     EXPECT_EQ(host.texts.front(), "b 0 41f00000");
 
-    // Sizes outside the range become the nearest 2:1 size that fits.
+    // Sizes outside the range become the nearest 2:1 size that fits; the host's scale
+    // multiplies the range and keeps the editor's size relative to it.
     for (auto [w, h, want_w] :
-         {std::tuple{5000, 100, 640}, {1000, 900, 1000}, {2400, 1200, 1200}}) {
+         {std::tuple{5000, 100, 640}, {1000, 900, 1000}, {2400, 1200, 1200}, {641, 400, 640}}) {
         int fitted_w = w, fitted_h = h;
         x11_editor_resize(ed, fitted_w, fitted_h);
         EXPECT_EQ(fitted_w, want_w) << w << "x" << h;
         EXPECT_EQ(fitted_h, want_w / 2) << w << "x" << h;
     }
+    int scaled_w, scaled_h;
+    x11_editor_set_scale(ed, 2, scaled_w, scaled_h);
+    EXPECT_EQ(scaled_w, 1280);
+    EXPECT_EQ(scaled_h, 640);
+    scaled_w = 5000, scaled_h = 2500;
+    x11_editor_resize(ed, scaled_w, scaled_h);
+    EXPECT_EQ(scaled_w, 2400);
+    x11_editor_set_scale(ed, 1, scaled_w, scaled_h);
+    EXPECT_EQ(scaled_w, 1200);
     EXPECT_TRUE(x11_editor_running(ed));
     x11_editor_close(ed);
     EXPECT_EQ(host.child_count(), 0);
