@@ -99,6 +99,7 @@ struct x11_editor {
     std::vector<std::string> early_texts; // page texts that came while opening
 
     xcb_connection_t* x = nullptr;
+    xcb_window_t parent = 0;
     xcb_window_t container = 0;
     xcb_window_t plug = 0;
 
@@ -348,7 +349,7 @@ bool show_plug(x11_editor& ed, uint32_t plug) {
     return true;
 }
 
-bool make_container(x11_editor& ed, uint32_t parent) {
+bool make_container(x11_editor& ed, uint32_t parent, bool follow_parent) {
     ed.x = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(ed.x)) {
         const char* display = getenv("DISPLAY");
@@ -376,13 +377,30 @@ bool make_container(x11_editor& ed, uint32_t parent) {
         return false;
     }
     xcb_map_window(ed.x, ed.container);
+    if (follow_parent) {
+        // This connection's own selection on the host's window: the host's stays as it is.
+        uint32_t mask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        xcb_change_window_attributes(ed.x, parent, XCB_CW_EVENT_MASK, mask);
+    }
+    ed.parent = parent;
     xcb_flush(ed.x);
     return true;
 }
 
-// Errors of requests nobody checks arrive as events; none needs an answer.
+// The host's window's new sizes (when followed) and the errors of requests nobody
+// checks, which need no answer.
 void drain_display(x11_editor& ed) {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(ed.x)) free(event);
+    int width = 0, height = 0;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(ed.x)) {
+        auto* configure = reinterpret_cast<xcb_configure_notify_event_t*>(event);
+        if ((event->response_type & ~0x80) == XCB_CONFIGURE_NOTIFY &&
+            configure->window == ed.parent) {
+            width = configure->width;
+            height = configure->height;
+        }
+        free(event);
+    }
+    if (width > 0 && height > 0) x11_editor_resize(&ed, width, height);
 }
 
 void release(x11_editor* ed) {
@@ -484,7 +502,7 @@ x11_editor* x11_editor_open(const x11_editor_config& config) {
     ed->width = config.width;
     ed->height = config.height;
     editor_fit_size(ed->width, ed->height, ed->scale);
-    if (!make_container(*ed, config.parent)) {
+    if (!make_container(*ed, config.parent, config.follow_parent)) {
         release(ed);
         return nullptr;
     }

@@ -57,6 +57,9 @@ struct x11_editor_config {
     double scale;            // the host's content scale; 1 = none
     x11_page_text_handler on_page_text;
     void* user_data;
+    // The editor takes the fitted size of `parent` whenever the host resizes it, as LV2
+    // hosts do without telling the UI (the editor stays at the top left).
+    bool follow_parent;
 };
 
 // Starts the helper and waits until the page shows inside `parent`. Null on failure

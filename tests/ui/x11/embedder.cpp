@@ -122,7 +122,8 @@ x11_editor_config Embedder::config(int width, int height) {
     static std::string helper, page;
     helper = helper_path();
     page = page_path();
-    return {helper.c_str(), page.c_str(), uint32_t(window_), width, height, 1.0, record_text, this};
+    return {helper.c_str(), page.c_str(), uint32_t(window_), width, height, 1.0, record_text,
+            this,           false};
 }
 
 std::vector<Rgb> Embedder::pixels(int x, int y, int w, int h) {
@@ -146,6 +147,11 @@ int Embedder::child_count() {
     if (!XQueryTree(display_, window_, &root, &parent, &children, &count)) return -1;
     if (children) XFree(children);
     return int(count);
+}
+
+void Embedder::resize(int width, int height) {
+    XResizeWindow(display_, window_, unsigned(width), unsigned(height));
+    XSync(display_, False);
 }
 
 bool pump_until(const std::vector<x11_editor*>& editors, const std::function<bool()>& done,

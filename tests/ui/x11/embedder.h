@@ -42,6 +42,8 @@ class Embedder {
     std::vector<Rgb> pixels(int x, int y, int w, int h);
     // The windows inside this one (the editor's window while open).
     int child_count();
+    // Resizes the window, as a host does when its user drags its frame.
+    void resize(int width, int height);
 
   private:
     int left_, top_;

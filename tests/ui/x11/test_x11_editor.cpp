@@ -142,6 +142,25 @@ TEST_F(X11Editor, ShowsThePageAndRelaysBothWays) {
     EXPECT_EQ(host.child_count(), 0);
 }
 
+// An LV2 host resizes its window without telling the UI: the editor follows it when
+// asked to, fitted to 2:1.
+TEST_F(X11Editor, FollowsTheHostsWindowWhenAsked) {
+    Embedder host(800, 400);
+    x11_editor_config config = host.config();
+    config.follow_parent = true;
+    x11_editor* ed = x11_editor_open(config);
+    ASSERT_NE(ed, nullptr);
+    ASSERT_TRUE(pump_until(
+        {ed}, [&] { return page_shows(host); }, kBootSeconds));
+    // The page's ember grows with the square of the size: about (1100 / 800)^2 = 1.9 times.
+    int at_800 = ember_pixels(host.pixels(0, 0, 800, 400));
+    host.resize(1100, 700);
+    EXPECT_TRUE(pump_until(
+        {ed}, [&] { return ember_pixels(host.pixels(0, 0, 1100, 550)) > at_800 * 3 / 2; }, 5));
+    EXPECT_EQ(ember_pixels(host.pixels(0, 560, 1100, 140)), 0) << "drawn beyond 1100 x 550";
+    x11_editor_close(ed);
+}
+
 TEST_F(X11Editor, TwoEditorsAtOnceKeepToThemselves) {
     Embedder first(800, 400, 10, 10), second(800, 400, 10, 440);
     x11_editor* a = x11_editor_open(first.config());
