@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,8 +59,9 @@ constexpr const char* kDroppedEnvironment[] = {
     "GDK_DPI_SCALE",
     "WEBKIT_DISABLE_COMPOSITING_MODE",
 };
-// Only X11 windows embed; the host's pixels are device pixels (the host's scale reaches
-// the page as the browser's zoom); software drawing works under every host and server.
+// Only X11 windows embed; the toolkit's sizes are the host's device pixels (the page
+// fills whatever size it gets, so the host's scale needs no toolkit scale); software
+// drawing works under every host and server.
 constexpr const char* kHelperEnvironment[] = {
     "GDK_BACKEND=x11",
     "GDK_SCALE=1",
@@ -91,6 +93,7 @@ struct x11_editor {
     double scale = 1;
 
     pid_t pid = -1; // the helper until reaped
+    int pidfd = -1; // the same process, for signals that cannot reach another
     int socket = -1;
     bool running = false;
     wire_reader reader{wire_side::host};
@@ -121,8 +124,8 @@ void editor_fit_size(int& width, int& height, double scale) {
     scale = valid_scale(scale);
     int least = int(std::lround(kEditorMinWidth * scale)) & ~1;
     int most = int(std::lround(kEditorMaxWidth * scale)) & ~1;
-    int w = std::clamp(std::min(width, 2 * height), least, most);
-    width = w & ~1;
+    long long w = std::clamp(std::min<long long>(width, 2LL * height), 0LL + least, 0LL + most);
+    width = int(w) & ~1;
     height = width / 2;
 }
 
@@ -184,8 +187,23 @@ int spawn_helper(x11_editor& ed, const x11_editor_config& config, int helper_soc
                             envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (error != 0) ed.pid = -1;
-    return error;
+    if (error != 0) {
+        ed.pid = -1;
+        return error;
+    }
+    ed.pidfd = int(syscall(SYS_pidfd_open, ed.pid, 0)); // -1 before Linux 5.3: kill() then
+    return 0;
+}
+
+// Kills the helper. Through its process descriptor when there is one: a host that
+// reaps every child of its own may have collected the helper already, and its number
+// may belong to another process by now.
+void kill_helper(x11_editor& ed) {
+    if (ed.pidfd >= 0) {
+        syscall(SYS_pidfd_send_signal, ed.pidfd, SIGKILL, nullptr, 0);
+    } else if (ed.pid > 0) {
+        kill(ed.pid, SIGKILL);
+    }
 }
 
 // Collects the helper's exit once it has ended; true when it has (or someone else, a
@@ -210,7 +228,7 @@ int reap(x11_editor& ed, int grace_ms) {
         usleep(kReapStepMs * 1000);
     }
     if (try_reap(ed, status)) return status;
-    kill(ed.pid, SIGKILL);
+    kill_helper(ed);
     pid_t r;
     do r = waitpid(ed.pid, &status, 0);
     while (r < 0 && errno == EINTR);
@@ -253,7 +271,7 @@ void say_why_it_ended(const x11_editor& ed, int status) {
 void stop_helper(x11_editor& ed) {
     ed.running = false;
     retire_socket(ed);
-    if (ed.pid > 0) kill(ed.pid, SIGKILL);
+    if (ed.pid > 0) kill_helper(ed);
     int status;
     try_reap(ed, status);
     ed.outgoing.clear();
@@ -410,6 +428,7 @@ void release(x11_editor* ed) {
         reap(*ed, ed->running ? kX11CloseGraceMs : 0);
     }
     if (ed->socket >= 0) close(ed->socket);
+    if (ed->pidfd >= 0) close(ed->pidfd);
     if (ed->x) {
         if (ed->container) xcb_destroy_window(ed->x, ed->container);
         xcb_flush(ed->x);
@@ -524,7 +543,7 @@ x11_editor* x11_editor_open(const x11_editor_config& config) {
     ed->running = true;
     if (!await_ready(*ed)) {
         ed->running = false;
-        if (ed->pid > 0) kill(ed->pid, SIGKILL);
+        if (ed->pid > 0) kill_helper(*ed);
         release(ed);
         return nullptr;
     }

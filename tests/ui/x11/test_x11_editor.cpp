@@ -404,6 +404,39 @@ TEST_F(X11Editor, HelperKilledOrStoppedLeavesAnEmptyView) {
     x11_editor_close(ed);
 }
 
+// Hosts that collect every child themselves (a SIGCHLD handler, or SIGCHLD ignored):
+// the helper's end is still seen, closing neither waits long nor fails.
+TEST_F(X11Editor, HostsThatReapEveryChild) {
+    struct sigaction reap_all {};
+    reap_all.sa_handler = [](int) {
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+    };
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    Embedder host(800, 400);
+    for (const struct sigaction* disposition : {&reap_all, &ignore}) {
+        struct sigaction saved;
+        sigaction(SIGCHLD, disposition, &saved);
+        host.texts.clear();
+        x11_editor* ed = x11_editor_open(host.config());
+        EXPECT_NE(ed, nullptr);
+        if (ed) {
+            EXPECT_TRUE(pump_until(
+                {ed}, [&] { return page_shows(host); }, kBootSeconds));
+            kill(helper_processes().at(0), SIGKILL);
+            EXPECT_TRUE(pump_until(
+                {ed}, [&] { return !x11_editor_running(ed); }, 2));
+            auto start = Clock::now();
+            x11_editor_close(ed);
+            EXPECT_LT(seconds_since(start), 2);
+        }
+        sigaction(SIGCHLD, &saved, nullptr);
+        EXPECT_EQ(settle_children(5), std::vector<pid_t>{});
+        EXPECT_EQ(host.child_count(), 0);
+    }
+}
+
 // A host that destroys its window before closing the editor: the helper ends quietly
 // (no toolkit complaint in the host's output), the editor is empty, closing cleans up.
 TEST_F(X11Editor, HostWindowDestroyedFirst) {
