@@ -393,6 +393,15 @@ void on_rules_ready(GObject* store, GAsyncResult* result, gpointer data) {
 
 // ---- Start --------------------------------------------------------------------------
 
+constexpr GdkRGBA kEmptyColour = {0x10 / 255.0, 0x0b / 255.0, 0x08 / 255.0,
+                                  1}; // the page's darkest
+
+gboolean paint_empty(GtkWidget*, cairo_t* cr, gpointer) {
+    gdk_cairo_set_source_rgba(cr, &kEmptyColour);
+    cairo_paint(cr);
+    return FALSE;
+}
+
 WebKitWebView* make_view(Helper& h) {
     WebKitWebContext* context = webkit_web_context_new_ephemeral();
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
@@ -428,6 +437,7 @@ WebKitWebView* make_view(Helper& h) {
     g_object_unref(settings);
     g_object_unref(content);
     g_object_unref(context);
+    webkit_web_view_set_background_color(view, &kEmptyColour);
     g_signal_connect(view, "decide-policy", G_CALLBACK(on_decide_policy), &h);
     g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), &h);
     g_signal_connect(view, "load-failed", G_CALLBACK(on_load_failed), &h);
@@ -533,17 +543,23 @@ int main(int argc, char** argv) {
     h.page_uri = uri ? uri : "";
     g_free(uri);
 
-    h.view = make_view(h);
+    // The plug first, shown in the page's darkest shade: the host side maps it as soon as
+    // it hears of it, and the browser starts meanwhile.
     h.plug = gtk_plug_new(h.options.parent);
     g_signal_connect(h.plug, "destroy", G_CALLBACK(on_plug_destroyed), &h);
-    gtk_container_add(GTK_CONTAINER(h.plug), GTK_WIDGET(h.view));
-    resize(h, h.options.width, h.options.height);
-    gtk_widget_show_all(h.plug);
-    // Some hosts show nothing unless the reparenting has reached the server first.
+    gtk_widget_set_app_paintable(h.plug, TRUE);
+    g_signal_connect(h.plug, "draw", G_CALLBACK(paint_empty), nullptr);
+    gtk_window_resize(GTK_WINDOW(h.plug), h.options.width, h.options.height);
+    gtk_widget_show(h.plug);
+    // Some hosts show nothing unless the plug has reached the server first.
     gdk_display_sync(gdk_display_get_default());
-
     gdk_window_add_filter(nullptr, on_x_event, &h);
     report_ready(h);
+
+    h.view = make_view(h);
+    gtk_container_add(GTK_CONTAINER(h.plug), GTK_WIDGET(h.view));
+    resize(h, h.options.width, h.options.height);
+    gtk_widget_show(GTK_WIDGET(h.view));
     g_unix_fd_add(kHelperSocketFd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
                   on_socket, &h);
     g_timeout_add_seconds(kPageLoadTimeoutS, on_load_deadline, &h);
