@@ -588,6 +588,10 @@ int x11_editor_fd(const x11_editor* ed) {
     return ed->socket;
 }
 
+uint32_t x11_editor_window(const x11_editor* ed) {
+    return ed->container;
+}
+
 bool x11_editor_running(const x11_editor* ed) {
     return ed->running;
 }

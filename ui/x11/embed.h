@@ -88,6 +88,9 @@ int x11_editor_fd(const x11_editor* ed);
 // checks that the helper still answers. Never blocks.
 void x11_editor_poll(x11_editor* ed);
 
+// The editor's own window inside the host's (an LV2 X11 UI's widget).
+uint32_t x11_editor_window(const x11_editor* ed);
+
 // Whether the helper is still showing the page.
 bool x11_editor_running(const x11_editor* ed);
 
