@@ -28,7 +28,6 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <glib-unix.h>
-#include <glib/gstdio.h>
 #include <gtk/gtkx.h>
 #include <webkit2/webkit2.h>
 
@@ -47,6 +46,7 @@ namespace {
 
 constexpr char kHandlerName[] = "emberpress";
 constexpr char kLinkHandlerName[] = "emberpressLink";
+constexpr char kRulesName[] = "no-network-1"; // a new number for changed rules
 constexpr int kDefaultWidth = 800;
 constexpr int kDefaultHeight = 400;
 constexpr int kLargestSide = 8192;        // anything larger is a mistake of the caller
@@ -106,7 +106,6 @@ struct Options {
 struct Helper {
     Options options;
     std::string page_uri;
-    std::string rules_folder;
     GtkWidget* plug = nullptr;
     WebKitWebView* view = nullptr;
     wire_reader reader{wire_side::helper};
@@ -361,24 +360,11 @@ void on_plug_destroyed(GtkWidget*, gpointer data) {
     quit(h, kHelperExitNoParent);
 }
 
-void remove_folder(const std::string& folder) {
-    if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
-        while (const char* name = g_dir_read_name(dir)) {
-            char* path = g_build_filename(folder.c_str(), name, nullptr);
-            g_remove(path);
-            g_free(path);
-        }
-        g_dir_close(dir);
-    }
-    g_rmdir(folder.c_str());
-}
-
 void on_rules_ready(GObject* store, GAsyncResult* result, gpointer data) {
     auto& h = *static_cast<Helper*>(data);
     GError* error = nullptr;
     WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(
         WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
-    remove_folder(h.rules_folder);
     if (!filter) {
         fail(h, kHelperExitPage,
              std::string("the browser refused the no-network rules: ") + error->message);
@@ -447,20 +433,21 @@ WebKitWebView* make_view(Helper& h) {
     return view;
 }
 
-// The no-network rules are compiled into a private folder that is removed again once
-// the browser holds them.
+// The no-network rules, compiled by the browser into one folder per user (compiled
+// afresh by every helper; the browser replaces the file whole). Nothing else is written.
 bool block_network(Helper& h) {
-    char* folder = g_dir_make_tmp("emberpress-editor-XXXXXX", nullptr);
-    if (!folder) return false;
-    h.rules_folder = folder;
+    char* folder = g_build_filename(g_get_user_runtime_dir(), "emberpress-editor", nullptr);
+    bool made = g_mkdir_with_parents(folder, 0700) == 0;
+    if (made) {
+        WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(folder);
+        GBytes* rules = g_bytes_new_static(kNoNetworkRules, sizeof kNoNetworkRules - 1);
+        webkit_user_content_filter_store_save(store, kRulesName, rules, nullptr, on_rules_ready,
+                                              &h);
+        g_bytes_unref(rules);
+        g_object_unref(store);
+    }
     g_free(folder);
-    WebKitUserContentFilterStore* store =
-        webkit_user_content_filter_store_new(h.rules_folder.c_str());
-    GBytes* rules = g_bytes_new_static(kNoNetworkRules, sizeof kNoNetworkRules - 1);
-    webkit_user_content_filter_store_save(store, "no-network", rules, nullptr, on_rules_ready, &h);
-    g_bytes_unref(rules);
-    g_object_unref(store);
-    return true;
+    return made;
 }
 
 bool parse_size(const char* text, int& width, int& height) {
@@ -564,7 +551,7 @@ int main(int argc, char** argv) {
                   on_socket, &h);
     g_timeout_add_seconds(kPageLoadTimeoutS, on_load_deadline, &h);
     if (!block_network(h)) {
-        fail(h, kHelperExitPage, "no private folder for the browser's no-network rules");
+        fail(h, kHelperExitPage, "no folder for the browser's no-network rules");
         return kHelperExitPage;
     }
     if (!h.quitting) gtk_main();

@@ -322,7 +322,8 @@ TEST_F(X11Editor, BrowserStaysOffTheNetwork) {
     setenv("PATH", path.c_str(), 1);
     ASSERT_NE(ed, nullptr);
     ASSERT_TRUE(pump_until(
-        {ed}, [&] { return has(host.texts, "refused"); }, kBootSeconds));
+        {ed}, [&] { return has(host.texts, "refused"); }, kBootSeconds))
+        << "the page's fetch was not refused at once: it went to the server";
 
     ASSERT_TRUE(drag(host, 200, 100, 0)); // a click on the link
     EXPECT_TRUE(pump_until(
