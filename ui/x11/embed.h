@@ -62,10 +62,12 @@ struct x11_editor_config {
     bool follow_parent;
 };
 
-// Starts the helper and waits until the page shows inside `parent`. Null on failure
-// (helper missing or unable to start, no answer within kX11OpenTimeoutMs, no display,
-// no such parent window), after one line on standard error and with nothing left
-// behind: no process, window or descriptor.
+// Starts the helper and waits until its window is inside `parent` (mapped, in the
+// page's darkest shade); the page loads after that, and texts posted meanwhile wait for
+// it. Null on failure (helper missing or unable to start, no answer within
+// kX11OpenTimeoutMs, no display, no such parent window, no page file), after one line
+// on standard error and with nothing left behind: no process, window or descriptor. A
+// page that then fails to load ends the helper like a crash would.
 x11_editor* x11_editor_open(const x11_editor_config& config);
 
 // Queues a text for the page; it leaves at once or at a later poll. Returns 0, or -1
