@@ -7,8 +7,8 @@ SHELL := /bin/bash
 .PHONY: help demo test bench fuzz dist install uninstall linux windows format clean
 
 # Package groups each build needs (tools/setup-deps.sh): the native tree configures the
-# LV2 plug-in and the benchmark too, the Windows tree the LV2 headers.
-NATIVE_DEPS := build lv2 bench
+# LV2 plug-in, the editor's helper and the benchmark too, the Windows tree the LV2 headers.
+NATIVE_DEPS := build lv2 editor bench
 WINDOWS_DEPS := build windows lv2
 
 help:

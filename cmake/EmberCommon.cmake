@@ -69,3 +69,16 @@ function(ember_copy_page target folder)
     add_custom_target(${target}_page DEPENDS ${outputs} ${folder}/presets.js)
     add_dependencies(${target} ${target}_page)
 endfunction()
+
+# ember_copy_editor_helper(TARGET FOLDER): on Linux, copies the editor's helper program
+# emberpress-editor into FOLDER whenever it is rebuilt, before TARGET is built.
+function(ember_copy_editor_helper target folder)
+    add_custom_command(OUTPUT ${folder}/emberpress-editor
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+        COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:emberpress_editor> ${folder}/
+        DEPENDS emberpress_editor $<TARGET_FILE:emberpress_editor>
+        COMMENT "Copying the editor's helper for ${target}"
+        VERBATIM)
+    add_custom_target(${target}_editor_helper DEPENDS ${folder}/emberpress-editor)
+    add_dependencies(${target} ${target}_editor_helper)
+endfunction()

@@ -6,7 +6,7 @@
 set -u
 cd "$(dirname "$0")/.."
 
-tools/setup-deps.sh build windows lv2 fuzz bench hosts || exit 1
+tools/setup-deps.sh build windows lv2 editor fuzz bench hosts || exit 1
 [ -d page/tests ] && { tools/setup-deps.sh page || exit 1; }
 
 declare -a names results
