@@ -21,18 +21,21 @@ page="editor.css editor.js index.html news.js presets.js protocol.js"
 
 # The release's files, one a line, sorted: TREE NAME
 expected() {
-    local tree=$1 name=$2 preset_folder module_suffix vst3_arch lv2_data
+    local tree=$1 name=$2 preset_folder vst3_arch lv2_data vst3_binaries
     if [ "$tree" = windows ]; then
-        preset_folder="VST3 Presets/Fernwood/Emberpress" module_suffix=vst3 vst3_arch=x86_64-win
+        preset_folder="VST3 Presets/Fernwood/Emberpress" vst3_arch=x86_64-win
         lv2_data="emberpress.ttl emberpress_ui.ttl fernwood-emberpress.dll manifest.ttl presets.ttl"
+        vst3_binaries="fernwood-emberpress.vst3"
     else
-        preset_folder="vst3-presets/Fernwood/Emberpress" module_suffix=so vst3_arch=x86_64-linux
-        lv2_data="emberpress.ttl fernwood-emberpress.so manifest.ttl presets.ttl"
+        # The Linux editor's browser runs in its own program beside each module.
+        preset_folder="vst3-presets/Fernwood/Emberpress" vst3_arch=x86_64-linux
+        lv2_data="emberpress-editor emberpress.ttl fernwood-emberpress.so manifest.ttl presets.ttl"
+        vst3_binaries="emberpress-editor fernwood-emberpress.so"
     fi
     {
         echo "$name/INSTALL.txt"
         echo "$name/SHA256SUMS"
-        echo "$name/fernwood-emberpress.vst3/Contents/$vst3_arch/fernwood-emberpress.$module_suffix"
+        for f in $vst3_binaries; do echo "$name/fernwood-emberpress.vst3/Contents/$vst3_arch/$f"; done
         for f in $page; do echo "$name/fernwood-emberpress.vst3/Contents/Resources/$f"; done
         for f in $lv2_data $page; do echo "$name/fernwood-emberpress.lv2/$f"; done
         for f in "$root/build/$tree/vst3/Release/presets/Fernwood/Emberpress/"*.vstpreset; do
