@@ -7,7 +7,7 @@
 #include <xmmintrin.h>
 
 class DenormalGuard {
-public:
+  public:
     static constexpr unsigned kFlushToZero = 0x8000;
     static constexpr unsigned kDenormalsAreZero = 0x40;
 
@@ -22,6 +22,6 @@ public:
     DenormalGuard(const DenormalGuard&) = delete;
     DenormalGuard& operator=(const DenormalGuard&) = delete;
 
-private:
+  private:
     unsigned saved_;
 };

@@ -13,7 +13,9 @@ void handover_init(ParamHandover& h, const float values[kParamCount]) {
     h.restore_pending = 0;
 }
 
-static bool try_lock(ParamHandover& h) { return h.param_lock.exchange(1) == 0; }
+static bool try_lock(ParamHandover& h) {
+    return h.param_lock.exchange(1) == 0;
+}
 
 void handover_lock(ParamHandover& h) {
     bool taken = false;
@@ -28,7 +30,9 @@ void handover_lock(ParamHandover& h) {
     h.synced = 0;
 }
 
-void handover_unlock(ParamHandover& h) { h.param_lock.exchange(0); }
+void handover_unlock(ParamHandover& h) {
+    h.param_lock.exchange(0);
+}
 
 void handover_restore(ParamHandover& h, const float values[kParamCount]) {
     handover_lock(h);

@@ -18,11 +18,11 @@
 struct Engine;
 
 struct ParamHandover {
-    float received[kParamCount];  // newest value from the host (audio thread only)
+    float received[kParamCount]; // newest value from the host (audio thread only)
     float applied[kParamCount];  // last value given to the engine, or a restore waiting
     std::atomic<uint8_t> param_lock;
-    uint8_t synced;  // clear: the next block holding the lock must reconcile
-    uint8_t restore_pending;  // set: `applied` holds restored values for the engine
+    uint8_t synced;          // clear: the next block holding the lock must reconcile
+    uint8_t restore_pending; // set: `applied` holds restored values for the engine
 };
 
 // received = applied = values; lock free; synced; no restore pending.

@@ -17,16 +17,16 @@ enum ParamIndex : int {
 
 struct ParamInfo {
     // As the engine side keeps a row.
-    uint64_t index;  // engine parameter index; equals the row number
-    double min, max, def;  // plain units
-    int64_t toggled;  // 1 for bypass: host values round to 0 or 1
+    uint64_t index;       // engine parameter index; equals the row number
+    double min, max, def; // plain units
+    int64_t toggled;      // 1 for bypass: host values round to 0 or 1
     // What the other layers show and store.
-    const char* key;  // state key
+    const char* key;   // state key
     uint32_t vst3_id;  // fixed VST3 parameter identifier
-    const char* title;  // title and short title
+    const char* title; // title and short title
     const char* units;
     int32_t step_count;
-    int32_t vst3_flags;  // kCanAutomate (1), kIsBypass (0x10000)
+    int32_t vst3_flags; // kCanAutomate (1), kIsBypass (0x10000)
     double default_normalized;
 };
 

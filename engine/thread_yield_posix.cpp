@@ -2,4 +2,6 @@
 
 #include <sched.h>
 
-void thread_yield() { sched_yield(); }
+void thread_yield() {
+    sched_yield();
+}

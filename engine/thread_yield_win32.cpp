@@ -2,4 +2,6 @@
 
 #include <windows.h>
 
-void thread_yield() { SwitchToThread(); }
+void thread_yield() {
+    SwitchToThread();
+}
