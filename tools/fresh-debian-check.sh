@@ -71,6 +71,7 @@ for target in demo test; do
     status[$target]=${PIPESTATUS[0]}
     set -e
     took[$target]=$(((SECONDS - start) / 60))m$(((SECONDS - start) % 60))s
+    echo "== make $target: exit status ${status[$target]} after ${took[$target]}"
 done
 
 echo
