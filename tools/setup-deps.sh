@@ -50,8 +50,12 @@ if [ -n "$missing" ]; then
     if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
     echo "setup-deps: installing$missing"
     # A brand-new machine has empty package lists: refresh them before the first install.
-    "$here/run-step.sh" "setup-deps: apt-get could not refresh the package lists; check the network and the sources in /etc/apt/sources.list and /etc/apt/sources.list.d, then run make again" \
-        $sudo apt-get update
+    # Quietened this way apt-get still prints its warnings and errors, such as a source
+    # it could not reach, which explain a failing install below.
+    $sudo apt-get update -qq || {
+        echo "setup-deps: apt-get could not refresh the package lists; check the network and the sources in /etc/apt/sources.list and /etc/apt/sources.list.d, then run make again" >&2
+        exit 1
+    }
     "$here/run-step.sh" "setup-deps: apt-get could not install$missing; mend what apt-get says above (network, package sources, held or broken packages), then run make again" \
         $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
 fi
