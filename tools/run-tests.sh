@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.." || exit 1
 tools/setup-deps.sh build windows lv2 fuzz bench hosts || exit 1
 [ -d page/tests ] && { tools/setup-deps.sh page || exit 1; }
 
-declare -a results not_run
+results=() not_run=()
 fail=0 total_passed=0 total_failed=0 total_skipped=0
 
 # One summary line per suite. PASSED FAILED SKIPPED are its test counts, absent when
