@@ -5,7 +5,7 @@
 # `make test`, as root, each in fresh PID and mount namespaces with the host's dev and
 # sys file systems and a proc of its own. Ends with how long each took, the Node.js
 # version used and each command's last lines; exits non-zero if either failed.
-# Needs root, mmdebstrap and about 15 GB free beside ROOT.
+# Needs root, mmdebstrap and about 6 GB free for ROOT.
 # Usage: tools/fresh-debian-check.sh ROOT   (ROOT: a folder to create, outside the repo)
 set -eu
 
