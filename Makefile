@@ -10,6 +10,8 @@ SHELL := /bin/bash
 # LV2 plug-in, the editor's helper and the benchmark too, the Windows tree the LV2 headers.
 NATIVE_DEPS := build lv2 editor bench
 WINDOWS_DEPS := build windows lv2
+# What tools/demo.sh runs: the renderer, the demo tool and the LV2 bundle for lv2apply.
+DEMO_TARGETS := emberpress-render emberpress-demo emberpress-presets emberpress_lv2
 
 help:
 	@echo "make demo       render the demo phrase through the plug-in; results in out/demo/"
@@ -30,8 +32,7 @@ windows:
 
 demo:
 	@tools/setup-deps.sh $(NATIVE_DEPS) page
-	@tools/build.sh linux
-	@cd page && npm ci --silent --no-audit --no-fund >/dev/null
+	@tools/build.sh linux $(DEMO_TARGETS)
 	@tools/demo.sh
 
 test:

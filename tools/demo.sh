@@ -1,10 +1,10 @@
 #!/bin/sh
 # make demo: synthesises a guitar-like phrase, renders it through each factory preset
 # with emberpress-render (printing each render's level change, crest factor and
-# spectral centroid), plots the engine's transfer curves and a spectrum, and, once
-# the LV2 bundle is built, renders the phrase through the plug-in in a real host
-# (lv2apply) and checks that both agree sample for sample; last, it takes a screenshot
-# of the editor page.
+# spectral centroid), plots the engine's transfer curves and a spectrum, renders the
+# phrase through the LV2 plug-in in a real host (lv2apply) and checks that both agree
+# sample for sample; last, it takes a screenshot of the editor page. Any of these that
+# cannot be done fails the demo, after the files that were made are listed.
 # Usage: tools/demo.sh [BUILD_DIR]   (default build/linux, built by `make demo`)
 set -e
 cd "$(dirname "$0")/.."
@@ -34,38 +34,39 @@ echo "$presets" | while read -r name drive tone heat mix volume _ title; do
 done
 "$demo" plot "$out/curves.svg"
 
-# The same renders through the LV2 plug-in, hosted by lv2apply.
-agree=yes
+# What could not be done, one line each; reported after the list of files.
+problems=$(mktemp)
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-if [ -f "$bundles/fernwood-emberpress.lv2/manifest.ttl" ] && command -v lv2apply >/dev/null; then
-    echo "$presets" | {
-        status=0
-        while read -r name drive tone heat mix volume _; do
-            # lv2apply offers the plug-in no host features and says so on stderr;
-            # that is shown only when the render fails.
-            if ! LV2_PATH="$PWD/$bundles" lv2apply -i "$out/phrase.wav" \
-                -o "$out/$name-lv2.wav" -c drive "$drive" -c tone "$tone" -c heat "$heat" \
-                -c mix "$mix" -c volume "$volume" -c enabled 1 "$uri" 2>"$log"; then
-                cat "$log" >&2
-                echo "lv2apply failed on $name" >&2
-                status=1
-                continue
-            fi
-            printf 'lv2apply and emberpress-render, %s: ' "$name"
-            "$demo" compare "$out/$name.wav" "$out/$name-lv2.wav" || status=1
-        done
-        exit $status
-    } || agree=no
+trap 'rm -f "$log" "$problems"' EXIT
+
+# The same renders through the LV2 plug-in, hosted by lv2apply.
+if [ ! -f "$bundles/fernwood-emberpress.lv2/manifest.ttl" ]; then
+    echo "the LV2 bundle is not built in $bundles (make demo builds it)" >>"$problems"
+elif ! command -v lv2apply >/dev/null; then
+    echo "lv2apply is missing (tools/setup-deps.sh lv2 installs it)" >>"$problems"
 else
-    echo "(the LV2 bundle is not built: rendered with emberpress-render only)"
+    echo "$presets" | while read -r name drive tone heat mix volume _; do
+        # lv2apply offers the plug-in no host features and says so on stderr;
+        # that is shown only when the render fails.
+        if ! LV2_PATH="$PWD/$bundles" lv2apply -i "$out/phrase.wav" \
+            -o "$out/$name-lv2.wav" -c drive "$drive" -c tone "$tone" -c heat "$heat" \
+            -c mix "$mix" -c volume "$volume" -c enabled 1 "$uri" 2>"$log"; then
+            cat "$log" >&2
+            echo "lv2apply failed on $name (its errors are above)" >>"$problems"
+            continue
+        fi
+        printf 'lv2apply and emberpress-render, %s: ' "$name"
+        "$demo" compare "$out/$name.wav" "$out/$name-lv2.wav" ||
+            echo "the plug-in in lv2apply disagrees with emberpress-render on $name" >>"$problems"
+    done
 fi
 
 # The editor page as a musician sees it, at its design size.
 rm -f "$out/editor.png"
-if [ -d page/node_modules/playwright-core ] && [ -x /usr/bin/chromium ]; then
-    (cd page && node tests/screenshot.js "../$out/editor.png") ||
-        echo "demo: could not take the editor screenshot" >&2
+if [ ! -d page/node_modules/playwright-core ]; then
+    echo "no editor screenshot: the page's tooling is missing (tools/setup-deps.sh page installs it)" >>"$problems"
+elif ! (cd page && node tests/screenshot.js "../$out/editor.png"); then
+    echo "no editor screenshot: tests/screenshot.js failed (its error is above)" >>"$problems"
 fi
 
 echo "demo files:"
@@ -73,7 +74,7 @@ for f in "$out"/*.wav "$out"/*.svg "$out"/*.png; do
     [ -f "$f" ] || continue
     echo "  $PWD/$f"
 done
-if [ "$agree" = no ]; then
-    echo "demo: the plug-in in lv2apply failed or disagrees with emberpress-render (see above)" >&2
+if [ -s "$problems" ]; then
+    sed 's/^/demo: /' "$problems" >&2
     exit 1
 fi
