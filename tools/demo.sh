@@ -3,8 +3,8 @@
 # with emberpress-render (printing each render's level change, crest factor and
 # spectral centroid), plots the engine's transfer curves and a spectrum, and, once
 # the LV2 bundle is built, renders the phrase through the plug-in in a real host
-# (lv2apply) and checks that both agree sample for sample; last, it takes a screenshot
-# of the editor page.
+# (lv2apply) and checks that both agree sample for sample; last, it takes screenshots
+# of the editor page, on its own and inside a real host (jalv.gtk3).
 # Usage: tools/demo.sh [BUILD_DIR]   (default build/linux, built by `make demo`)
 set -e
 cd "$(dirname "$0")/.."
@@ -68,11 +68,23 @@ if [ -d page/node_modules/playwright-core ] && [ -x /usr/bin/chromium ]; then
         echo "demo: could not take the editor screenshot" >&2
 fi
 
+# ---- The editor inside a real host ------------------------------------------------
+# jalv.gtk3 with the LV2 bundle under a private X server (tools/editor-in-host.sh). A
+# failure here fails the demo.
+editor_in_host=yes
+rm -f "$out/editor-in-host.png"
+tools/editor-in-host.sh "$out/editor-in-host.png" "$build" || editor_in_host=no
+# ------------------------------------------------------------------------------------
+
 echo "demo files:"
 for f in "$out"/*.wav "$out"/*.svg "$out"/*.png; do
     [ -f "$f" ] || continue
     echo "  $PWD/$f"
 done
+if [ "$editor_in_host" = no ]; then
+    echo "demo: no screenshot of the editor in jalv.gtk3 (see above)" >&2
+    exit 1
+fi
 if [ "$agree" = no ]; then
     echo "demo: the plug-in in lv2apply failed or disagrees with emberpress-render (see above)" >&2
     exit 1
