@@ -27,9 +27,11 @@ expected() {
         lv2_data="emberpress.ttl emberpress_ui.ttl fernwood-emberpress.dll manifest.ttl presets.ttl"
         vst3_binaries="fernwood-emberpress.vst3"
     else
-        # The Linux editor's browser runs in its own program beside each module.
+        # The Linux editor's browser runs in its own program beside each module; the
+        # LV2 editor is a UI binary of its own beside the plug-in's.
         preset_folder="vst3-presets/Fernwood/Emberpress" vst3_arch=x86_64-linux
-        lv2_data="emberpress-editor emberpress.ttl fernwood-emberpress.so manifest.ttl presets.ttl"
+        lv2_data="emberpress-editor emberpress.ttl emberpress_ui.ttl fernwood-emberpress-ui.so
+            fernwood-emberpress.so manifest.ttl presets.ttl"
         vst3_binaries="emberpress-editor fernwood-emberpress.so"
     fi
     {
@@ -91,6 +93,8 @@ for tree in windows linux; do
             GetPluginFactory ModuleEntry ModuleExit || problem "$archive: the VST3 module's exports"
         "$root/tests/check_exports.sh" posix "$release/fernwood-emberpress.lv2/fernwood-emberpress.so" \
             lv2_descriptor || problem "$archive: the LV2 module's exports"
+        "$root/tests/check_exports.sh" posix "$release/fernwood-emberpress.lv2/fernwood-emberpress-ui.so" \
+            lv2ui_descriptor || problem "$archive: the LV2 UI module's exports"
     fi
 done
 

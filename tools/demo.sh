@@ -3,8 +3,9 @@
 # with emberpress-render (printing each render's level change, crest factor and
 # spectral centroid), plots the engine's transfer curves and a spectrum, renders the
 # phrase through the LV2 plug-in in a real host (lv2apply) and checks that both agree
-# sample for sample; last, it takes a screenshot of the editor page. Any of these that
-# cannot be done fails the demo, after the files that were made are listed.
+# sample for sample; last, it takes screenshots of the editor page, on its own and
+# inside a real host (jalv.gtk3). Any of these that cannot be done fails the demo,
+# after the files that were made are listed.
 # Usage: tools/demo.sh [BUILD_DIR]   (default build/linux, built by `make demo`)
 set -e
 cd "$(dirname "$0")/.."
@@ -68,6 +69,13 @@ if [ ! -d page/node_modules/playwright-core ]; then
 elif ! (cd page && node tests/screenshot.js "../$out/editor.png"); then
     echo "no editor screenshot: tests/screenshot.js failed (its error is above)" >>"$problems"
 fi
+
+# ---- The editor inside a real host ------------------------------------------------
+# jalv.gtk3 with the LV2 bundle under a private X server (tools/editor-in-host.sh).
+rm -f "$out/editor-in-host.png"
+tools/editor-in-host.sh "$out/editor-in-host.png" "$build" ||
+    echo "no screenshot of the editor in jalv.gtk3 (tools/editor-in-host.sh failed, its error is above)" >>"$problems"
+# ------------------------------------------------------------------------------------
 
 echo "demo files:"
 for f in "$out"/*.wav "$out"/*.svg "$out"/*.png; do

@@ -15,7 +15,7 @@ fail() {
     exit 1
 }
 
-groups="build windows lv2 bench"
+groups="build windows lv2 editor bench"
 # shellcheck disable=SC2086
 tools/setup-deps.sh $groups || fail "installing the packages failed (tools/setup-deps.sh $groups)"
 for tree in windows linux; do
@@ -116,8 +116,13 @@ EOF
     fi
     cat <<'EOF'
 
-The plug-ins have no editor window on Linux yet; hosts show their own controls for
-the six parameters.
+The editor
+  The LV2 plug-in shows its editor, a web page, inside the host's window (X11). The
+  page runs in the program emberpress-editor beside the plug-in, which needs GTK 3
+  and WebKitGTK 4.1 (Debian and Ubuntu: sudo apt install libwebkit2gtk-4.1-0).
+  Without them the editor does not open: one line on standard error names what is
+  missing, the host shows its own controls for the six parameters, and the plug-in
+  works as before.
 
 SHA256SUMS holds the SHA-256 of every file here (sha256sum -c SHA256SUMS).
 EOF

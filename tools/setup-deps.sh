@@ -11,7 +11,8 @@
 #   page     Chromium and Node.js for the editor page's tests, then `npm ci` in page/
 #   hosts    a real VST3 host (Ardour's headless session tool) for the VST3 module's tests
 #   editor   the Linux editor: GTK 3 and WebKitGTK 4.1 for its helper program, XCB for the
-#            in-host side, xdg-open for links; Xvfb and xdotool for its tests
+#            in-host side, xdg-open for links; Xvfb, xdotool and ImageMagick (screenshots)
+#            for its tests and the demo
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -22,7 +23,7 @@ pkgs_fuzz="clang libclang-rt-dev"
 pkgs_bench="libbenchmark-dev valgrind"
 pkgs_page="chromium nodejs"
 pkgs_hosts="ardour"
-pkgs_editor="libwebkit2gtk-4.1-dev libgtk-3-dev libx11-dev libxcb1-dev xdg-utils xvfb xdotool"
+pkgs_editor="libwebkit2gtk-4.1-dev libgtk-3-dev libx11-dev libxcb1-dev xdg-utils xvfb xdotool imagemagick"
 
 want=""
 for group in "$@"; do

@@ -147,6 +147,16 @@ BackgroundProcess::~BackgroundProcess() {
     waitpid(pid_, nullptr, 0);
 }
 
+JackServer::JackServer(const std::string& log_path)
+    : name_("emberpress-jack-" + std::to_string(getpid())),
+      process_({"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", "48000", "-p", "256"},
+               log_path) {}
+
+bool JackServer::wait_ready() {
+    const CommandResult r = run_command({"jack_wait", "-s", name_, "-w", "-t", "20"}, "", {}, 30);
+    return r.status == 0 && process_.running();
+}
+
 bool have_program(const std::string& name) {
     const char* path = std::getenv("PATH");
     if (!path) return false;

@@ -34,5 +34,20 @@ class BackgroundProcess {
     pid_t pid_ = -1;
 };
 
+// A JACK server of our own with the dummy backend (no sound hardware), under a name no
+// one else uses; stopped by its PID when the object goes.
+class JackServer {
+  public:
+    explicit JackServer(const std::string& log_path);
+    // Waits (at most 30 s) until the server takes clients.
+    bool wait_ready();
+    // The environment entry that sends JACK clients to this server.
+    std::string env() const { return "JACK_DEFAULT_SERVER=" + name_; }
+
+  private:
+    std::string name_;
+    BackgroundProcess process_;
+};
+
 // Whether `name` is an executable on PATH.
 bool have_program(const std::string& name);

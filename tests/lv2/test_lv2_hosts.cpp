@@ -118,27 +118,6 @@ TEST(Lv2Apply, RendersTheSameSamplesAsEmberpressRender) {
 
 // --- jalv ------------------------------------------------------------------------
 
-// A JACK server of our own with the dummy backend, under a name no one else uses;
-// stopped by its PID.
-class JackServer {
-  public:
-    explicit JackServer(const TempDir& dir)
-        : name_("emberpress-lv2-" + std::to_string(getpid())),
-          process_(
-              {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", "48000", "-p", "256"},
-              dir / "jackd.log") {}
-    bool wait_ready() {
-        const CommandResult r =
-            run_command({"jack_wait", "-s", name_, "-w", "-t", "20"}, "", {}, 30);
-        return r.status == 0 && process_.running();
-    }
-    std::string env() const { return "JACK_DEFAULT_SERVER=" + name_; }
-
-  private:
-    std::string name_;
-    BackgroundProcess process_;
-};
-
 // Runs jalv with the given arguments, feeding its console `commands`; it exits at
 // the end of its input.
 CommandResult run_jalv(const JackServer& jack, std::vector<std::string> args,
@@ -156,7 +135,7 @@ bool have_jack_and_jalv() {
 TEST(Lv2Jalv, TakesControlValuesFromItsCommandLineAndConsole) {
     if (!have_jack_and_jalv()) GTEST_SKIP() << "jalv and jackd2 are not installed";
     TempDir dir("jalv-controls");
-    JackServer jack(dir);
+    JackServer jack(dir / "jackd.log");
     ASSERT_TRUE(jack.wait_ready()) << "the JACK dummy server did not start";
 
     const CommandResult r =
@@ -231,7 +210,7 @@ TEST(Lv2Jalv, LoadsAStateDirectoryOurStateCodeWrote) {
     TempDir dir("jalv-state");
     const float controls[kParamCount] = {12, 34, 56, 78, 190, 1};
     ASSERT_TRUE(save_state_dir(dir / "state", controls));
-    JackServer jack(dir);
+    JackServer jack(dir / "jackd.log");
     ASSERT_TRUE(jack.wait_ready()) << "the JACK dummy server did not start";
 
     const CommandResult r = run_jalv(jack, {"-l", dir / "state"}, "controls\n");

@@ -14,6 +14,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/log/log.h>
 #include <lv2/state/state.h>
+#include <lv2/options/options.h>
 #include <lv2/ui/ui.h>
 #include <lv2/units/units.h>
 #include <lv2/urid/urid.h>
@@ -187,64 +188,84 @@ TEST(Lv2Lilv, TheSchemaValidatorFindsNoErrorsInEitherPlatformsBundle) {
     if (!have_program("lv2_validate")) GTEST_SKIP() << "lv2_validate (lv2-dev) is not installed";
     for (const std::string dir : {kBundleDir, kWindowsDataDir}) {
         std::vector<std::string> command = {"lv2_validate", dir + "/manifest.ttl",
-                                            dir + "/emberpress.ttl", dir + "/presets.ttl"};
-        if (dir == kWindowsDataDir) command.push_back(dir + "/emberpress_ui.ttl");
+                                            dir + "/emberpress.ttl", dir + "/presets.ttl",
+                                            dir + "/emberpress_ui.ttl"};
         const CommandResult r = run_command(command);
         EXPECT_EQ(r.status, 0) << dir << "\n" << r.output;
         EXPECT_NE(r.output.find("Found 0 errors"), std::string::npos) << dir << "\n" << r.output;
     }
 }
 
-TEST(Lv2Lilv, OnlyTheWindowsBundleOffersTheEditorAsItsUi) {
-    EXPECT_EQ(lilv_uis_size(lilv_plugin_get_uis(World().plugin)), 0u) << "native bundle";
-
-    World w(kWindowsDataDir);
-    ASSERT_NE(w.plugin, nullptr);
-    LilvUIs* uis = lilv_plugin_get_uis(w.plugin);
-    ASSERT_EQ(lilv_uis_size(uis), 1u);
-    const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
-    const LilvNode* ui_uri = lilv_ui_get_uri(ui);
-    EXPECT_EQ(node_text(ui_uri), kUiUri);
-    EXPECT_TRUE(lilv_ui_is_a(ui, w.uri(LV2_UI__WindowsUI)));
-    EXPECT_EQ(fs::path(node_text(lilv_ui_get_binary_uri(ui))).filename(),
-              "fernwood-emberpress.dll");
-
-    // Every feature is optional; the idle interface is also offered as extension data.
-    auto objects = [&](const char* predicate) {
-        std::set<std::string> out;
-        LilvNodes* nodes = lilv_world_find_nodes(w.world, ui_uri, w.uri(predicate), nullptr);
-        LILV_FOREACH(nodes, i, nodes) out.insert(node_text(lilv_nodes_get(nodes, i)));
-        lilv_nodes_free(nodes);
-        return out;
+// Both bundles offer the editor under one URI: on Windows inside the plug-in's binary
+// with every feature optional, on Linux as an X11 UI in a binary of its own that needs
+// the host's window and idle calls.
+TEST(Lv2Lilv, BothBundlesOfferTheEditorAsTheirUi) {
+    struct Expected {
+        const char* dir;
+        const char* type;
+        const char* binary;
+        std::set<std::string> required, optional, options;
+    } bundles[] = {
+        {kWindowsDataDir,
+         LV2_UI__WindowsUI,
+         "fernwood-emberpress.dll",
+         {},
+         {LV2_UI__parent, LV2_UI__touch, LV2_UI__idleInterface, LV2_URID__map, LV2_LOG__log},
+         {}},
+        {kBundleDir,
+         LV2_UI__X11UI,
+         "fernwood-emberpress-ui.so",
+         {LV2_UI__parent, LV2_UI__idleInterface},
+         {LV2_UI__resize, LV2_UI__touch, LV2_URID__map, LV2_LOG__log, LV2_OPTIONS__options},
+         {LV2_UI__scaleFactor}},
     };
-    EXPECT_TRUE(objects(LV2_CORE__requiredFeature).empty());
-    EXPECT_EQ(objects(LV2_CORE__optionalFeature),
-              (std::set<std::string>{LV2_UI__parent, LV2_UI__touch, LV2_UI__idleInterface,
-                                     LV2_URID__map, LV2_LOG__log}));
-    EXPECT_EQ(objects(LV2_CORE__extensionData), std::set<std::string>{LV2_UI__idleInterface});
+    for (const Expected& want : bundles) {
+        World w(want.dir);
+        ASSERT_NE(w.plugin, nullptr) << want.dir;
+        LilvUIs* uis = lilv_plugin_get_uis(w.plugin);
+        ASSERT_EQ(lilv_uis_size(uis), 1u) << want.dir;
+        const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
+        const LilvNode* ui_uri = lilv_ui_get_uri(ui);
+        EXPECT_EQ(node_text(ui_uri), kUiUri);
+        EXPECT_TRUE(lilv_ui_is_a(ui, w.uri(want.type))) << want.dir;
+        EXPECT_EQ(fs::path(node_text(lilv_ui_get_binary_uri(ui))).filename(), want.binary);
 
-    // One float notification for each control port, naming the port by index and symbol.
-    std::set<uint32_t> notified;
-    LilvNodes* notifications =
-        lilv_world_find_nodes(w.world, ui_uri, w.uri(LV2_UI__portNotification), nullptr);
-    LILV_FOREACH(nodes, i, notifications) {
-        const LilvNode* n = lilv_nodes_get(notifications, i);
-        auto value = [&](const char* predicate) {
-            LilvNode* v = lilv_world_get(w.world, n, w.uri(predicate), nullptr);
-            std::string text = node_text(v);
-            lilv_node_free(v);
-            return text;
+        auto objects = [&](const char* predicate) {
+            std::set<std::string> out;
+            LilvNodes* nodes = lilv_world_find_nodes(w.world, ui_uri, w.uri(predicate), nullptr);
+            LILV_FOREACH(nodes, i, nodes) out.insert(node_text(lilv_nodes_get(nodes, i)));
+            lilv_nodes_free(nodes);
+            return out;
         };
-        const uint32_t index = std::stoul(value(LV2_UI__portIndex));
-        notified.insert(index);
-        EXPECT_EQ(value(LV2_UI__plugin), kPluginUri);
-        EXPECT_EQ(value(LV2_UI__protocol), LV2_UI__floatProtocol);
-        const LilvPort* port = lilv_plugin_get_port_by_index(w.plugin, index);
-        ASSERT_NE(port, nullptr) << index;
-        EXPECT_EQ(value(LV2_CORE__symbol), node_text(lilv_port_get_symbol(w.plugin, port)));
+        EXPECT_EQ(objects(LV2_CORE__requiredFeature), want.required) << want.dir;
+        EXPECT_EQ(objects(LV2_CORE__optionalFeature), want.optional) << want.dir;
+        EXPECT_EQ(objects(LV2_OPTIONS__supportedOption), want.options) << want.dir;
+        EXPECT_EQ(objects(LV2_CORE__extensionData), std::set<std::string>{LV2_UI__idleInterface});
+
+        // One float notification for each control port, naming the port by index and
+        // symbol.
+        std::set<uint32_t> notified;
+        LilvNodes* notifications =
+            lilv_world_find_nodes(w.world, ui_uri, w.uri(LV2_UI__portNotification), nullptr);
+        LILV_FOREACH(nodes, i, notifications) {
+            const LilvNode* n = lilv_nodes_get(notifications, i);
+            auto value = [&](const char* predicate) {
+                LilvNode* v = lilv_world_get(w.world, n, w.uri(predicate), nullptr);
+                std::string text = node_text(v);
+                lilv_node_free(v);
+                return text;
+            };
+            const uint32_t index = std::stoul(value(LV2_UI__portIndex));
+            notified.insert(index);
+            EXPECT_EQ(value(LV2_UI__plugin), kPluginUri);
+            EXPECT_EQ(value(LV2_UI__protocol), LV2_UI__floatProtocol);
+            const LilvPort* port = lilv_plugin_get_port_by_index(w.plugin, index);
+            ASSERT_NE(port, nullptr) << index;
+            EXPECT_EQ(value(LV2_CORE__symbol), node_text(lilv_port_get_symbol(w.plugin, port)));
+        }
+        lilv_nodes_free(notifications);
+        EXPECT_EQ(notified, (std::set<uint32_t>{2, 3, 4, 5, 6, 7})) << want.dir;
     }
-    lilv_nodes_free(notifications);
-    EXPECT_EQ(notified, (std::set<uint32_t>{2, 3, 4, 5, 6, 7}));
 }
 
 // --- State through lilv ------------------------------------------------------------
