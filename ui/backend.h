@@ -36,6 +36,8 @@ struct backend_args {
     int width, height;         // pixels
     const char* module_folder; // UTF-8, no trailing separator: where the browser's loader is
     const char* page_folder;   // UTF-8, no trailing separator: holds index.html
+    double scale;              // the host's content scale (editor_sizing)
+    bool follow_parent;        // the size follows the parent's (editor_sizing)
 };
 
 // ---- Implemented by each platform, called by the editor -----------------------------
@@ -55,6 +57,11 @@ void backend_post(page_backend* b, const char* text);
 // Creating thread. Resizes the editor's window; the browser follows. Never waits for
 // the page thread.
 void backend_resize(page_backend* b, int width, int height);
+
+// Creating thread. A new content scale: the size limits follow it and the window keeps
+// its size relative to the old scale; stores the window's size. Never waits for the
+// page thread.
+void backend_set_scale(page_backend* b, double scale, int& width, int& height);
 
 // Any thread. The editor's native window (HWND, X11 Window id), null once it is gone.
 void* backend_window(page_backend* b);

@@ -117,8 +117,8 @@ float stored_value(const editor* ed, uint64_t index) {
 // ---- The door ----------------------------------------------------------------------
 
 editor* editor_create(bool embedded, void* parent, const editor_callbacks& callbacks,
-                      page_message_handler handler, int width, int height,
-                      uint64_t parameter_count) {
+                      page_message_handler handler, int width, int height, uint64_t parameter_count,
+                      const editor_sizing& sizing) {
     if (parameter_count > UINT32_MAX || !callbacks.get_module_folder ||
         !callbacks.get_page_folder || (embedded && !parent))
         return nullptr;
@@ -134,7 +134,9 @@ editor* editor_create(bool embedded, void* parent, const editor_callbacks& callb
                                width,
                                height,
                                callbacks.get_module_folder(callbacks.user_data),
-                               callbacks.get_page_folder(callbacks.user_data)};
+                               callbacks.get_page_folder(callbacks.user_data),
+                               sizing.scale,
+                               sizing.follow_parent};
     page_backend* b = backend_open(ed.get(), args);
     ed->backend.store(b); // it may have named itself before it failed, and is gone then
     return b ? ed.release() : nullptr;
@@ -175,6 +177,12 @@ void editor_resize(editor* ed, int width, int height) {
     if (!ed) return;
     creating_frame frame(ed);
     if (page_backend* b = ed->backend.load()) backend_resize(b, width, height);
+}
+
+void editor_set_scale(editor* ed, double scale, int& width, int& height) {
+    if (!ed) return;
+    creating_frame frame(ed);
+    if (page_backend* b = ed->backend.load()) backend_set_scale(b, scale, width, height);
 }
 
 int editor_poll_fd(editor* ed) {

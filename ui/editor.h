@@ -7,9 +7,47 @@
 // ui/relay.h); the browser and its windows come from the platform (ui/backend.h).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 struct editor;
+
+// ---- Sizes ---------------------------------------------------------------------------
+// The sizes the editor takes at scale 1, in pixels: 2:1 between these, 800 x 400 by
+// default. A host's content scale multiplies them. The page draws itself to fill any
+// size, so the scale needs nothing else.
+inline constexpr int kEditorMinWidth = 640;
+inline constexpr int kEditorMaxWidth = 1200;
+inline constexpr int kEditorDefaultWidth = 800;
+inline constexpr int kEditorDefaultHeight = kEditorDefaultWidth / 2;
+inline constexpr double kEditorMinScale = 0.5;
+inline constexpr double kEditorMaxScale = 4;
+
+// A content scale the editor takes: one outside kEditorMinScale..kEditorMaxScale (or
+// no number) counts as 1.
+inline double editor_valid_scale(double scale) {
+    return scale >= kEditorMinScale && scale <= kEditorMaxScale ? scale : 1;
+}
+
+// The largest editor size at this scale that fits in width x height (the smallest when
+// none does): what a host may resize the editor to.
+inline void editor_fit_size(int& width, int& height, double scale = 1) {
+    scale = editor_valid_scale(scale);
+    const long long least = std::lround(kEditorMinWidth * scale) & ~1LL;
+    const long long most = std::lround(kEditorMaxWidth * scale) & ~1LL;
+    const long long w = std::clamp(std::min<long long>(width, 2LL * height), least, most);
+    width = int(w) & ~1;
+    height = width / 2;
+}
+
+// How the editor's size follows the host after it opened (X11; the Windows editor
+// keeps the size it is given and ignores both).
+struct editor_sizing {
+    double scale = 1;           // the host's content scale: the size limits grow with it
+    bool follow_parent = false; // takes the fitted size of the parent window whenever the
+                                // host resizes it, as LV2 hosts do without telling the UI
+};
 
 struct editor_callbacks {
     void* user_data;
@@ -34,10 +72,11 @@ using page_message_handler = void (*)(const char* text, page_reply_fn reply, voi
 // its loop (Windows: dispatching window messages) while the editor exists. Returns once
 // the browser has started, or null (leaving nothing behind) when it could not; also
 // null when embedded without a parent, without folder callbacks, or with more than
-// 2^32 - 1 parameters.
+// 2^32 - 1 parameters. On X11 the editor opens only embedded, and its size is fitted
+// (editor_fit_size at sizing.scale).
 editor* editor_create(bool embedded, void* parent, const editor_callbacks& callbacks,
-                      page_message_handler handler, int width, int height,
-                      uint64_t parameter_count);
+                      page_message_handler handler, int width, int height, uint64_t parameter_count,
+                      const editor_sizing& sizing = {});
 
 // Gives the page a parameter's plain value. Callable from any thread; returns once the
 // page has it (when the editor has a page thread of its own, the call waits for it; a
@@ -61,9 +100,16 @@ void editor_idle(editor* ed);
 // destroyed with the host's window).
 void* editor_window(editor* ed);
 
-// Resizes the editor's window; the browser follows. On the creating thread; never
-// waits for the page thread, so it may be called from inside an edit callback.
+// Resizes the editor's window (on X11 to the fitted size); the browser follows. On
+// the creating thread; never waits for the page thread, so it may be called from
+// inside an edit callback.
 void editor_resize(editor* ed, int width, int height);
+
+// A new content scale from the host (VST3 content scale). The editor keeps its size
+// relative to the old scale, fitted, and stores it into width and height for the host
+// to be told; the Windows editor keeps its size and stores that. On the creating
+// thread; never waits for the page thread.
+void editor_set_scale(editor* ed, double scale, int& width, int& height);
 
 // A descriptor for the host's run loop to watch (calling editor_idle when readable),
 // or -1 when there is none (always on Windows).

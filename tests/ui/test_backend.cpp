@@ -201,6 +201,8 @@ void backend_post(page_backend* b, const char* text) {
 
 void backend_resize(page_backend*, int, int) {}
 
+void backend_set_scale(page_backend*, double, int&, int&) {}
+
 void* backend_window(page_backend* b) {
     return b;
 }

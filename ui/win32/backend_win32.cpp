@@ -523,6 +523,15 @@ void backend_resize(page_backend* b, int width, int height) {
         SetWindowPos(window, nullptr, 0, 0, width, height, kResizeOnly);
 }
 
+// The window keeps its size: Windows hosts size it in the pixels they mean.
+void backend_set_scale(page_backend* b, double, int& width, int& height) {
+    RECT client;
+    if (HWND window = b->ui_window.load(); window && GetClientRect(window, &client)) {
+        width = client.right - client.left;
+        height = client.bottom - client.top;
+    }
+}
+
 void* backend_window(page_backend* b) {
     return b->ui_window.load();
 }

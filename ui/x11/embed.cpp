@@ -114,23 +114,6 @@ struct x11_editor {
 
 namespace {
 
-double valid_scale(double scale) {
-    return scale >= kEditorMinScale && scale <= kEditorMaxScale ? scale : 1;
-}
-
-} // namespace
-
-void editor_fit_size(int& width, int& height, double scale) {
-    scale = valid_scale(scale);
-    int least = int(std::lround(kEditorMinWidth * scale)) & ~1;
-    int most = int(std::lround(kEditorMaxWidth * scale)) & ~1;
-    long long w = std::clamp(std::min<long long>(width, 2LL * height), 0LL + least, 0LL + most);
-    width = int(w) & ~1;
-    height = width / 2;
-}
-
-namespace {
-
 // ---- The helper's process -------------------------------------------------------------
 
 std::vector<std::string> helper_environment() {
@@ -430,8 +413,10 @@ void release(x11_editor* ed) {
     if (ed->socket >= 0) close(ed->socket);
     if (ed->pidfd >= 0) close(ed->pidfd);
     if (ed->x) {
-        if (ed->container) xcb_destroy_window(ed->x, ed->container);
-        xcb_flush(ed->x);
+        // Checked: the window is gone for every client when closing returns (the server
+        // may serve another client's requests before those of a connection that closes).
+        if (ed->container)
+            free(xcb_request_check(ed->x, xcb_destroy_window_checked(ed->x, ed->container)));
         xcb_disconnect(ed->x);
     }
     delete ed;
@@ -517,7 +502,7 @@ x11_editor* x11_editor_open(const x11_editor_config& config) {
     ed->on_page_text = config.on_page_text;
     ed->user_data = config.user_data;
     ed->helper_path = config.helper_path;
-    ed->scale = valid_scale(config.scale);
+    ed->scale = editor_valid_scale(config.scale);
     ed->width = config.width;
     ed->height = config.height;
     editor_fit_size(ed->width, ed->height, ed->scale);
@@ -576,7 +561,7 @@ void x11_editor_resize(x11_editor* ed, int& width, int& height) {
 }
 
 void x11_editor_set_scale(x11_editor* ed, double scale, int& width, int& height) {
-    scale = valid_scale(scale);
+    scale = editor_valid_scale(scale);
     double ratio = scale / ed->scale;
     ed->scale = scale;
     width = int(std::lround(ed->width * ratio));

@@ -25,25 +25,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ui/editor.h" // the editor's sizes: editor_fit_size
+
 struct x11_editor;
 
 inline constexpr int kX11OpenTimeoutMs = 5000;   // the helper's first answer
 inline constexpr int kX11AnswerTimeoutMs = 5000; // a ping's answer, later
 inline constexpr int kX11CloseGraceMs = 1000;    // the helper's own end, before a kill
 inline constexpr int kX11PollIntervalMs = 20;
-
-// The sizes the editor takes at scale 1, in pixels: 2:1 between these, 800 x 400 by
-// default. The host's content scale multiplies them. The page draws itself to fill any
-// size, so the scale needs nothing else: the browser's own scale stays 1.
-inline constexpr int kEditorMinWidth = 640;
-inline constexpr int kEditorMaxWidth = 1200;
-inline constexpr int kEditorDefaultWidth = 800;
-inline constexpr double kEditorMinScale = 0.5;
-inline constexpr double kEditorMaxScale = 4;
-
-// The largest editor size at this scale that fits in width x height (the smallest when
-// none does). A scale outside kEditorMinScale..kEditorMaxScale counts as 1.
-void editor_fit_size(int& width, int& height, double scale = 1);
 
 // Receives each text of the page (valid UTF-8, no NUL, `text[size]` is NUL), from
 // x11_editor_poll. It may post texts, resize and rescale, but must not close the editor.
