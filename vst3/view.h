@@ -42,10 +42,11 @@ struct ViewEditor {
     Vst3Controller* controller = nullptr; // no reference held; null once the controller is gone
 };
 
-// Opens the editor embedded in `parent` at width x height: the page from the bundle's
-// Resources folder, its edits going to the controller, its news requests to the news
-// store. Null when it could not open.
-editor* vst3_view_open_editor(ViewEditor& view, void* parent, int width, int height);
+// Opens the editor embedded in `parent` at width x height and the host's content
+// scale: the page from the bundle's Resources folder, its edits going to the
+// controller, its news requests to the news store. Null when it could not open.
+editor* vst3_view_open_editor(ViewEditor& view, void* parent, int width, int height,
+                              double scale = 1);
 
 // Gives the page the controller's current values in index order, so that it starts
 // with them. Stops early when the host closes the view meanwhile.

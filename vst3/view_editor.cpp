@@ -30,11 +30,13 @@ void end_edit(void* view, uint32_t index, float value) {
 
 } // namespace
 
-editor* vst3_view_open_editor(ViewEditor& view, void* parent, int width, int height) {
+editor* vst3_view_open_editor(ViewEditor& view, void* parent, int width, int height, double scale) {
     const editor_callbacks callbacks = {&view,      "vst3",       module_folder, page_folder,
                                         begin_edit, perform_edit, end_edit};
+    editor_sizing sizing;
+    sizing.scale = scale;
     return editor_create(true, parent, callbacks, kestrel_handle_message, width, height,
-                         kParamCount);
+                         kParamCount, sizing);
 }
 
 void vst3_view_show_current_values(ViewEditor& view) {

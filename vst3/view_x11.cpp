@@ -6,15 +6,14 @@
 // the controller, and through it the host, on the host's user-interface thread, where
 // every IPlugView call arrives too.
 //
-// Sizes are device pixels: the editor's sizes (ui/x11/embed.h) times the host's
-// content scale, 2:1, 800 x 400 at scale 1 until the host resizes the view.
+// Sizes are device pixels: the editor's sizes (ui/editor.h) times the host's content
+// scale, 2:1, 800 x 400 at scale 1 until the host resizes the view.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "ui/editor.h"
-#include "ui/x11/embed.h"
 #include "vst3/com_object.h"
 #include "vst3/view.h"
 
@@ -27,7 +26,7 @@ struct Vst3View : ComObject<Vst3View, IPlugView, IPlugViewContentScaleSupport>, 
     IRunLoop* run_loop = nullptr;    // one reference, while attached
     RunLoopClient* client = nullptr; // registered in run_loop while attached
     bool watching_fd = false;        // the client's descriptor handler is registered
-    int width = kEditorDefaultWidth, height = kEditorDefaultWidth / 2;
+    int width = kEditorDefaultWidth, height = kEditorDefaultHeight;
     double scale = 1;
 
     // Closes the editor and leaves the controller's list.
@@ -45,7 +44,8 @@ struct RunLoopClient : ComObject<RunLoopClient, IEventHandler, ITimerHandler> {
 
 namespace {
 
-constexpr TimerInterval kIdleMilliseconds = kX11PollIntervalMs;
+// How often the editor polls the helper when the host reports no readable descriptor.
+constexpr TimerInterval kIdleMilliseconds = 20;
 
 Vst3View* self(IPlugView* i) {
     return Vst3View::of(i);
@@ -166,10 +166,13 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
         say("the host lends no run loop (IRunLoop) to the view; the editor cannot open");
         return kResultFalse;
     }
-    v->ed = vst3_view_open_editor(*v, parent, v->width, v->height);
-    if (!v->ed || !join_run_loop(v)) {
+    v->ed = vst3_view_open_editor(*v, parent, v->width, v->height, v->scale); // says why not
+    if (v->ed && !join_run_loop(v)) {
+        say("the host's run loop refused the editor's timer; the editor cannot open");
         editor_destroy(v->ed);
         v->ed = nullptr;
+    }
+    if (!v->ed) {
         leave_run_loop(v);
         return kResultFalse;
     }
@@ -252,11 +255,13 @@ tresult set_content_scale_factor(IPlugViewContentScaleSupport* i, ScaleFactor fa
     if (factor == v->scale) return kResultOk;
     const double ratio = factor / v->scale;
     v->scale = factor;
-    v->width = int(std::lround(v->width * ratio));
-    v->height = int(std::lround(v->height * ratio));
-    editor_fit_size(v->width, v->height, v->scale);
-    if (!v->ed) return kResultOk;
-    editor_resize(v->ed, v->width, v->height);
+    if (!v->ed) {
+        v->width = int(std::lround(v->width * ratio));
+        v->height = int(std::lround(v->height * ratio));
+        editor_fit_size(v->width, v->height, v->scale);
+        return kResultOk;
+    }
+    editor_set_scale(v->ed, v->scale, v->width, v->height);
     ViewRect wanted{0, 0, v->width, v->height};
     if (v->frame) v->frame->vtbl->resizeView(v->frame, v->as<IPlugView>(), &wanted);
     return kResultOk;

@@ -126,7 +126,7 @@ inline constexpr uint32_t kDistributable = 1 << 0;
 inline constexpr char kVstAudioEffectClass[] = "Audio Module Class";
 inline constexpr char kVstComponentControllerClass[] = "Component Controller Class";
 inline constexpr char kVstVersionString[] = "VST 3.8.0";
-inline constexpr char kPlatformTypeHWND[] = "HWND"; // a Win32 window handle
+inline constexpr char kPlatformTypeHWND[] = "HWND";                         // a Win32 window handle
 inline constexpr char kPlatformTypeX11EmbedWindowID[] = "X11EmbedWindowID"; // an X11 Window id
 
 inline constexpr MediaType kAudio = 0;
@@ -558,6 +558,7 @@ static_assert(sizeof(IPlugViewContentScaleSupportVtbl) == 4 * sizeof(void*));
 static_assert(sizeof(IEventHandlerVtbl) == 4 * sizeof(void*));
 static_assert(sizeof(ITimerHandlerVtbl) == 4 * sizeof(void*));
 static_assert(sizeof(IRunLoopVtbl) == 7 * sizeof(void*));
-static_assert(sizeof(ScaleFactor) == 4 && sizeof(FileDescriptor) == 4 && sizeof(TimerInterval) == 8);
+static_assert(sizeof(ScaleFactor) == 4 && sizeof(FileDescriptor) == 4 &&
+              sizeof(TimerInterval) == 8);
 
 } // namespace vst3

@@ -96,8 +96,7 @@ TEST_F(X11ViewTest, ShowsTheEditorRelaysEditsAndFollowsTheHost) {
         EXPECT_EQ(view->vtbl->attached(view, parent_of(host), type), kInvalidArgument) << type;
     }
     EXPECT_EQ(view->vtbl->attached(view, parent_of(host), nullptr), kInvalidArgument);
-    EXPECT_EQ(view->vtbl->attached(view, nullptr, kPlatformTypeX11EmbedWindowID),
-              kInvalidArgument);
+    EXPECT_EQ(view->vtbl->attached(view, nullptr, kPlatformTypeX11EmbedWindowID), kInvalidArgument);
     EXPECT_EQ(child_processes(), std::vector<pid_t>{});
     for (const char* name : {"Editor", "editor ", "", "view"})
         EXPECT_EQ(s.controller->vtbl->createView(s.controller, name), nullptr) << name;
@@ -143,11 +142,13 @@ TEST_F(X11ViewTest, ShowsTheEditorRelaysEditsAndFollowsTheHost) {
     }
     EXPECT_EQ(view->vtbl->checkSizeConstraint(view, nullptr), kInvalidArgument);
     EXPECT_EQ(view->vtbl->onSize(view, nullptr), kInvalidArgument);
+    // The page's ember grows with the square of the size: (1000 / 800)^2 = 1.56 times.
+    const int at_800 = ember_pixels(host.pixels(0, 0, 800, 400));
     ViewRect inside{0, 0, 1000, 500};
     ASSERT_EQ(view->vtbl->onSize(view, &inside), kResultOk);
     EXPECT_EQ(size_of(view), inside);
     EXPECT_TRUE(loop.run_until(
-        [&] { return ember_pixels(host.pixels(800, 0, 200, 500)) > kDrawn / 4; }, 5))
+        [&] { return ember_pixels(host.pixels(0, 0, 1000, 500)) > at_800 * 4 / 3; }, 5))
         << "the page fills 1000 x 500";
     ViewRect outside{0, 0, 5000, 100};
     ASSERT_EQ(view->vtbl->onSize(view, &outside), kResultOk);
@@ -199,7 +200,7 @@ TEST_F(X11ViewTest, ContentScaleMultipliesTheSizes) {
     EXPECT_EQ(view->vtbl->checkSizeConstraint(view, &asked), kResultTrue);
     EXPECT_EQ(asked, (ViewRect{0, 0, 1280, 640}));
 
-    Embedder host(1600, 800);
+    Embedder host(1600, 800, 0, 0); // the whole width of the screen
     ASSERT_EQ(view->vtbl->setFrame(view, frame.frame()), kResultOk);
     ASSERT_EQ(attach(view, host), kResultOk);
     EXPECT_TRUE(loop.run_until([&] { return page_drawn(host, 1600, 800); }, kBootSeconds))
@@ -223,19 +224,27 @@ TEST_F(X11ViewTest, ContentScaleMultipliesTheSizes) {
 
 // Hosts lend their run loop differently: through the controller's host context rather
 // than the frame, and some never report a readable descriptor (the timer must do). A
-// host that lends none gets a clean refusal.
+// host that lends none, or refuses the timer, gets a clean refusal.
 TEST_F(X11ViewTest, RunLoopFromTheContextAndTimerOnly) {
     Embedder host(800, 400);
-    {
-        Session without;
-        IPlugView* view = without.create_view();
-        StderrCapture err;
-        EXPECT_EQ(attach(view, host), kResultFalse);
-        auto lines = err.lines();
+    RunLoop refusing;
+    refusing.refuse_timers = true;
+    for (RunLoop* lent : {static_cast<RunLoop*>(nullptr), &refusing}) {
+        Session s(test_factory(), lent);
+        IPlugView* view = s.create_view();
+        const auto descriptors = open_descriptors();
+        std::vector<std::string> lines;
+        {
+            StderrCapture err;
+            EXPECT_EQ(attach(view, host), kResultFalse);
+            lines = err.lines();
+        }
         ASSERT_EQ(lines.size(), 1u);
-        EXPECT_NE(lines[0].find("run loop"), std::string::npos) << lines[0];
-        EXPECT_EQ(child_processes(), std::vector<pid_t>{});
-        EXPECT_EQ(host.child_count(), 0);
+        EXPECT_NE(lines[0].find(lent ? "refused the editor's timer" : "no run loop"),
+                  std::string::npos)
+            << lines[0];
+        expect_detached(refusing, host);
+        EXPECT_EQ(open_descriptors(), descriptors);
         EXPECT_EQ(release(view), 0u);
     }
     RunLoop loop;
@@ -268,8 +277,8 @@ TEST_F(X11ViewTest, TwoViewsAtOnce) {
     ASSERT_EQ(attach(b, second), kResultOk);
     EXPECT_EQ(loop.watches.size(), 2u);
     EXPECT_EQ(loop.timers.size(), 2u);
-    ASSERT_TRUE(loop.run_until([&] { return page_drawn(first) && page_drawn(second); },
-                               kBootSeconds));
+    ASSERT_TRUE(
+        loop.run_until([&] { return page_drawn(first) && page_drawn(second); }, kBootSeconds));
 
     // A host value reaches both pages; a gesture in the second starts from it.
     ASSERT_EQ(s.set(kDriveId, 0.2), kResultOk);

@@ -52,6 +52,7 @@ tresult unregister_event_handler(IRunLoop* i, IEventHandler* h) {
 tresult register_timer(IRunLoop* i, ITimerHandler* h, TimerInterval ms) {
     RunLoop* l = as_loop(i);
     if (!h || ms == 0) return kInvalidArgument;
+    if (l->refuse_timers) return kResultFalse;
     h->vtbl->unknown.addRef(h);
     l->timers.push_back({h, ms, Clock::now() + std::chrono::milliseconds(ms)});
     return kResultOk;
@@ -80,8 +81,8 @@ RunLoop::RunLoop() : iface{&kLoopVtbl} {}
 // handlers of the readable descriptors and of the due timers. A handler may unregister
 // anything, so each is looked up again before it is called.
 bool RunLoop::run_until(const std::function<bool()>& done, double seconds) {
-    const auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(seconds));
     for (;;) {
         if (done()) return true;
         const auto now = Clock::now();
@@ -229,10 +230,9 @@ void PrintTo(const Edit& e, std::ostream* out) {
 Session::Session(IPluginFactory3* factory, RunLoop* context_loop) {
     context.loop = context_loop;
     void* obj = nullptr;
-    if (!factory ||
-        factory->vtbl->createInstance(
-            factory, make_uid(0x0301513B, 0x7A934919, 0xB64CA7F5, 0x703CCE54).bytes,
-            kIEditControllerIid.bytes, &obj) != kResultOk) {
+    if (!factory || factory->vtbl->createInstance(
+                        factory, make_uid(0x0301513B, 0x7A934919, 0xB64CA7F5, 0x703CCE54).bytes,
+                        kIEditControllerIid.bytes, &obj) != kResultOk) {
         ADD_FAILURE() << "no controller";
         return;
     }

@@ -33,6 +33,7 @@ struct RunLoop {
     std::vector<Timer> timers;  // likewise
     // A host that never reports a readable descriptor (it only runs timers).
     bool report_descriptors = true;
+    bool refuse_timers = false; // registerTimer answers kResultFalse
     int descriptor_calls = 0;
     int timer_calls = 0;
 
