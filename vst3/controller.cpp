@@ -296,6 +296,10 @@ float vst3_controller_plain_value(const Vst3Controller* c, uint32_t index) {
     return c ? float(c->plain_values[index]) : kParamDefaults[index];
 }
 
+FUnknown* vst3_controller_host_context(const Vst3Controller* c) {
+    return c ? c->host_context : nullptr;
+}
+
 void vst3_controller_forget_view(Vst3Controller* c, const Vst3View* view) {
     for (uint64_t s = 0; s < c->view_slot_count; ++s) {
         if (c->view_slots[s] == view) {

@@ -8,19 +8,15 @@
 #include <cstring>
 #include <new>
 
-#include "kestrel/kestrel.h"
 #include "ui/editor.h"
 #include "vst3/com_object.h"
-#include "vst3/emberpress_vst3.h"
 #include "vst3/view.h"
 
 using namespace vst3;
 
-struct Vst3View : ComObject<Vst3View, IPlugView> {
-    IPlugFrame* frame;          // stored only; the view never asks the host to resize
-    editor* ed;                 // null while detached
-    Vst3Controller* controller; // no reference held; null once the controller is gone
-    UINT_PTR timer;
+struct Vst3View : ComObject<Vst3View, IPlugView>, ViewEditor {
+    IPlugFrame* frame = nullptr; // stored only; the view never asks the host to resize
+    UINT_PTR timer = 0;
 
     // Closes the editor and leaves the controller's list.
     static void destroy(Vst3View* v);
@@ -37,24 +33,6 @@ Vst3View* self(IPlugView* i) {
 
 bool is_hwnd(FIDString type) {
     return type && std::strcmp(type, kPlatformTypeHWND) == 0;
-}
-
-// --- What the editor asks of the view ------------------------------------------------
-
-const char* module_folder(void*) {
-    return vst3_module_folder(); // WebView2Loader.dll is looked for here
-}
-const char* page_folder(void*) {
-    return vst3_resources_folder(); // index.html is looked for here
-}
-void begin_edit(void* view, uint32_t index, float value) {
-    vst3_controller_edit(static_cast<Vst3View*>(view)->controller, EditStep::begin, index, value);
-}
-void perform_edit(void* view, uint32_t index, float value) {
-    vst3_controller_edit(static_cast<Vst3View*>(view)->controller, EditStep::perform, index, value);
-}
-void end_edit(void* view, uint32_t index, float value) {
-    vst3_controller_edit(static_cast<Vst3View*>(view)->controller, EditStep::end, index, value);
 }
 
 // Runs on the editor's UI thread, which owns the timer's window.
@@ -89,10 +67,7 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
     if (!is_hwnd(type) || v->ed) return kInvalidArgument;
     if (!parent || !IsWindow(static_cast<HWND>(parent))) return kInvalidArgument;
     if (!v->controller) return kResultFalse; // its controller is gone: nothing to show
-    const editor_callbacks callbacks = {v,          "vst3",       module_folder, page_folder,
-                                        begin_edit, perform_edit, end_edit};
-    editor* ed = editor_create(true, parent, callbacks, kestrel_handle_message, kWidth, kHeight,
-                               kParamCount);
+    editor* ed = vst3_view_open_editor(*v, parent, kWidth, kHeight);
     if (!ed) return kResultFalse;
     v->ed = ed; // before the timer, which reads it
     v->timer =
@@ -102,10 +77,9 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
         v->ed = nullptr;
         return kResultFalse;
     }
-    // The page starts with the current values. A host may close the view meanwhile
-    // (from a window message answered while the values wait for the editor's thread).
-    for (uint32_t k = 0; k < uint32_t(kParamCount) && v->ed; ++k)
-        editor_set_parameter(v->ed, k, vst3_controller_plain_value(v->controller, k));
+    // A host may close the view meanwhile (from a window message answered while the
+    // values wait for the editor's thread).
+    vst3_view_show_current_values(*v);
     return kResultOk;
 }
 
@@ -190,7 +164,7 @@ void Vst3View::destroy(Vst3View* v) {
 }
 
 Vst3View* vst3_view_new(Vst3Controller* controller) {
-    Vst3View* v = new (std::nothrow) Vst3View{};
+    Vst3View* v = new (std::nothrow) Vst3View();
     if (!v) return nullptr;
     v->set_tables(&kViewVtbl);
     v->controller = controller;

@@ -38,6 +38,9 @@ using BusType = int32_t;
 using IoMode = int32_t;
 using UnitID = int32_t;
 using CtrlNumber = int16_t;
+using ScaleFactor = float;
+using FileDescriptor = int;     // Linux run loop
+using TimerInterval = uint64_t; // milliseconds
 
 // --- Result codes ------------------------------------------------------------------
 
@@ -108,6 +111,12 @@ inline constexpr Uid kIParameterChangesIid =
     make_uid(0xA4779663, 0x0BB64A56, 0xB44384A8, 0x466FEB9D);
 inline constexpr Uid kIParamValueQueueIid =
     make_uid(0x01263A18, 0xED074F6F, 0x98C9D356, 0x4686F9BA);
+inline constexpr Uid kIPlugViewContentScaleSupportIid =
+    make_uid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
+// The host's run loop on Linux and the view's handlers in it.
+inline constexpr Uid kIRunLoopIid = make_uid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+inline constexpr Uid kIEventHandlerIid = make_uid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
+inline constexpr Uid kITimerHandlerIid = make_uid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
 
 // --- Constants ---------------------------------------------------------------------
 
@@ -117,7 +126,8 @@ inline constexpr uint32_t kDistributable = 1 << 0;
 inline constexpr char kVstAudioEffectClass[] = "Audio Module Class";
 inline constexpr char kVstComponentControllerClass[] = "Component Controller Class";
 inline constexpr char kVstVersionString[] = "VST 3.8.0";
-inline constexpr char kPlatformTypeHWND[] = "HWND"; // a Win32 window handle
+inline constexpr char kPlatformTypeHWND[] = "HWND";                         // a Win32 window handle
+inline constexpr char kPlatformTypeX11EmbedWindowID[] = "X11EmbedWindowID"; // an X11 Window id
 
 inline constexpr MediaType kAudio = 0;
 inline constexpr MediaType kEvent = 1;
@@ -485,6 +495,51 @@ struct IPlugFrame {
     const IPlugFrameVtbl* vtbl;
 };
 
+struct IPlugViewContentScaleSupport;
+struct IPlugViewContentScaleSupportVtbl {
+    UnknownSlots<IPlugViewContentScaleSupport> unknown;
+    tresult (*setContentScaleFactor)(IPlugViewContentScaleSupport* self, ScaleFactor factor);
+};
+struct IPlugViewContentScaleSupport {
+    const IPlugViewContentScaleSupportVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIPlugViewContentScaleSupportIid};
+};
+
+// Linux: the host lends its run loop to a view, which has none of its own. The host
+// calls the handlers on its user-interface thread: onFDIsSet when the descriptor is
+// readable, onTimer at the interval.
+struct IEventHandler;
+struct IEventHandlerVtbl {
+    UnknownSlots<IEventHandler> unknown;
+    void (*onFDIsSet)(IEventHandler* self, FileDescriptor fd);
+};
+struct IEventHandler {
+    const IEventHandlerVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kIEventHandlerIid};
+};
+
+struct ITimerHandler;
+struct ITimerHandlerVtbl {
+    UnknownSlots<ITimerHandler> unknown;
+    void (*onTimer)(ITimerHandler* self);
+};
+struct ITimerHandler {
+    const ITimerHandlerVtbl* vtbl;
+    static constexpr const Uid* kIids[] = {&kITimerHandlerIid};
+};
+
+struct IRunLoop;
+struct IRunLoopVtbl {
+    UnknownSlots<IRunLoop> unknown;
+    tresult (*registerEventHandler)(IRunLoop* self, IEventHandler* handler, FileDescriptor fd);
+    tresult (*unregisterEventHandler)(IRunLoop* self, IEventHandler* handler);
+    tresult (*registerTimer)(IRunLoop* self, ITimerHandler* handler, TimerInterval milliseconds);
+    tresult (*unregisterTimer)(IRunLoop* self, ITimerHandler* handler);
+};
+struct IRunLoop {
+    const IRunLoopVtbl* vtbl;
+};
+
 // Slot counts, so a table that gains or loses a member fails to build.
 static_assert(sizeof(IPluginFactory3Vtbl) == 10 * sizeof(void*));
 static_assert(sizeof(IComponentVtbl) == 14 * sizeof(void*));
@@ -499,5 +554,11 @@ static_assert(sizeof(IParameterChangesVtbl) == 6 * sizeof(void*));
 static_assert(sizeof(IParamValueQueueVtbl) == 7 * sizeof(void*));
 static_assert(sizeof(IPlugViewVtbl) == 15 * sizeof(void*));
 static_assert(sizeof(IPlugFrameVtbl) == 4 * sizeof(void*));
+static_assert(sizeof(IPlugViewContentScaleSupportVtbl) == 4 * sizeof(void*));
+static_assert(sizeof(IEventHandlerVtbl) == 4 * sizeof(void*));
+static_assert(sizeof(ITimerHandlerVtbl) == 4 * sizeof(void*));
+static_assert(sizeof(IRunLoopVtbl) == 7 * sizeof(void*));
+static_assert(sizeof(ScaleFactor) == 4 && sizeof(FileDescriptor) == 4 &&
+              sizeof(TimerInterval) == 8);
 
 } // namespace vst3

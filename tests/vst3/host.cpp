@@ -36,8 +36,8 @@ IPluginFactory3* test_factory() {
     return get();
 }
 
-IComponent* new_processor() {
-    IPluginFactory3* f = test_factory();
+IComponent* new_processor(IPluginFactory3* factory) {
+    IPluginFactory3* f = factory ? factory : test_factory();
     void* obj = nullptr;
     if (!f ||
         f->vtbl->createInstance(f, make_uid(0x66AD22C7, 0xC20E462C, 0xB29447BB, 0xA4505C82).bytes,
@@ -270,8 +270,9 @@ RecordingHandler::RecordingHandler() : iface{&kHandlerVtbl} {}
 
 // --- ActiveProcessor ---------------------------------------------------------------
 
-ActiveProcessor::ActiveProcessor(double rate, bool input_bus, bool output_bus) {
-    component = new_processor();
+ActiveProcessor::ActiveProcessor(double rate, bool input_bus, bool output_bus,
+                                 IPluginFactory3* factory) {
+    component = new_processor(factory);
     if (!component) return;
     audio = query<IAudioProcessor>(component, kIAudioProcessorIid);
     EXPECT_NE(audio, nullptr);

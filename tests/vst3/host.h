@@ -33,8 +33,9 @@ std::string native_path(const std::string& path);
 IPluginFactory3* test_factory();
 const LoadedModule& test_module();
 
-// Objects from the factory. Each helper fails the current test if creation fails.
-IComponent* new_processor();
+// Objects from the factory (the bundle under test's by default). Each helper fails the
+// current test if creation fails.
+IComponent* new_processor(IPluginFactory3* factory = nullptr);
 IEditController* new_controller();
 
 template <class I>
@@ -111,7 +112,8 @@ struct RecordingHandler {
 struct ActiveProcessor {
     IComponent* component = nullptr;
     IAudioProcessor* audio = nullptr;
-    explicit ActiveProcessor(double rate = 48000, bool input_bus = true, bool output_bus = true);
+    explicit ActiveProcessor(double rate = 48000, bool input_bus = true, bool output_bus = true,
+                             IPluginFactory3* factory = nullptr);
     ~ActiveProcessor();
     // One mono block, in place of the host's buffers.
     void process(const float* in, float* out, int32_t n, IParameterChanges* changes = nullptr);

@@ -5,46 +5,15 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
-#include <xmmintrin.h>
 
 #include "engine/engine.h"
 #include "host.h"
+#include "reference_render.h"
 
 namespace {
 
 constexpr ParamID kDriveId = 1955105482u, kToneId = 1278044914u, kVolumeId = 115099194u,
                   kBypassId = 150732888u, kMixId = 907392060u;
-
-std::vector<float> test_signal(size_t n) {
-    std::vector<float> x(n);
-    uint32_t seed = 12345;
-    for (size_t i = 0; i < n; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        const float noise = float(seed >> 8) / float(1u << 24) - 0.5f;
-        x[i] = 0.6f * std::sin(float(i) * 0.031f) + 0.2f * noise;
-    }
-    return x;
-}
-
-// The engine alone, configured as the processor configures it at activation.
-struct Reference {
-    std::unique_ptr<Engine> e = std::make_unique<Engine>();
-    explicit Reference(float rate = 48000) {
-        engine_init(*e);
-        engine_set_sample_rate(*e, rate);
-        engine_reset(*e);
-    }
-    void process(const float* in, float* out, uint32_t n) {
-        const unsigned saved = _mm_getcsr();
-        _mm_setcsr(saved | 0x8040);
-        engine_process(*e, in, out, n);
-        _mm_setcsr(saved);
-    }
-};
-
-bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
-}
 
 float saved_value(ActiveProcessor& p, int index) {
     return state_values(p.state())[size_t(index)];
