@@ -35,7 +35,7 @@ constexpr int kEditorHeight = 400;
 
 struct EmberpressUi {
     editor* ed;
-    char* bundle_path; // holds WebView2Loader.dll and the page
+    char* bundle_path; // holds the page (and WebView2Loader.dll, if one is installed)
 
     LV2_Log_Logger logger;
     LV2_URID_Map* map; // only names the log's message types

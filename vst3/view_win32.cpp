@@ -42,7 +42,7 @@ bool is_hwnd(FIDString type) {
 // --- What the editor asks of the view ------------------------------------------------
 
 const char* module_folder(void*) {
-    return vst3_module_folder(); // WebView2Loader.dll is looked for here
+    return vst3_module_folder(); // WebView2Loader.dll is looked for here first
 }
 const char* page_folder(void*) {
     return vst3_resources_folder(); // index.html is looked for here
