@@ -191,9 +191,12 @@ TEST_F(ViewTest, FailedStartsShowThePanelAndEachRemovalLeavesNothing) {
             const PanelProbe panel = find_panel(editor_window_in(parent));
             ASSERT_TRUE(panel) << step;
             EXPECT_EQ(size_of(view), kDesignSize) << step;
+            RECT area;
+            GetClientRect(panel.window, &area);
+            EXPECT_EQ(area.right, 800) << step << ": the panel fills the editor";
+            EXPECT_EQ(area.bottom, 400) << step;
             EXPECT_EQ(view->vtbl->onSize(view, &size), kResultOk) << step;
             EXPECT_EQ(size_of(view), size) << step;
-            RECT area;
             GetClientRect(panel.window, &area);
             EXPECT_EQ(area.right, 900) << step << ": the panel follows the size";
             EXPECT_EQ(area.bottom, 500) << step;

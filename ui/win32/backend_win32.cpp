@@ -398,17 +398,18 @@ void open_download_page(void*, const wchar_t* address) {
     open_externally(address);
 }
 
-// No browser: the panel fills the editor's window, which goes into the host's window
-// as the browser's would, and editor_create returns. The page never comes, so texts
-// for it are dropped from now on. False when even the panel cannot be shown.
+// No browser: the editor's window goes into the host's window as it would with the
+// browser, the panel fills it, and editor_create returns. The page never comes, so
+// texts for it are dropped from now on. False when even the panel cannot be shown.
 bool show_panel(ui_thread_resources& r, page_backend* b) {
     r.browser.close(); // a browser that failed after it was made
     editor_page_state(b->ed, b, page_state::closed);
     b->browser = browser_state::failed;
     HWND window = b->ui_window.load();
-    if (!window) return false;
+    // Placed first: the window loses its frame, and the panel is made at the final size.
+    if (!window || !place_in_host(b, window)) return false;
     b->panel = no_runtime_panel_create(window, open_download_page, nullptr);
-    if (!b->panel || !place_in_host(b, window) || !SetEvent(b->started.get())) return false;
+    if (!b->panel || !SetEvent(b->started.get())) return false;
     ShowWindow(window, SW_SHOW);
     return true;
 }
