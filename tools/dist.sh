@@ -82,10 +82,13 @@ EOF
 
 The editor
   The editor is a web page shown by the Microsoft Edge WebView2 Runtime, which
-  Windows 11 and most Windows 10 computers already have. Without it the editor shows
-  a short note and a button to the runtime's download page,
+  Windows 11 and most Windows 10 computers already have. The plug-in finds the
+  runtime itself: nothing else needs installing beside it. Without the runtime, or
+  when it fails to start, the editor shows a short note and a button to the
+  runtime's download page,
     https://developer.microsoft.com/microsoft-edge/webview2/
   and the plug-in keeps working: the host's own controls still set its parameters.
+  Once the runtime is installed, the editor opens with it the next time.
 
 SHA256SUMS holds the SHA-256 of every file here
   (certutil -hashfile FILE SHA256, or sha256sum -c SHA256SUMS).
@@ -117,7 +120,7 @@ EOF
     cat <<'EOF'
 
 The editor
-  The LV2 plug-in shows its editor, a web page, inside the host's window (X11). The
+  Both plug-ins show their editor, a web page, inside the host's window (X11). The
   page runs in the program emberpress-editor beside the plug-in, which needs GTK 3
   and WebKitGTK 4.1 (Debian and Ubuntu: sudo apt install libwebkit2gtk-4.1-0).
   Without them the editor does not open: one line on standard error names what is

@@ -34,7 +34,7 @@ struct backend_args {
     void* parent;              // the host's window (HWND, X11 Window id); null only stand-alone
     bool embedded;             // inside `parent`, else a window of its own
     int width, height;         // pixels
-    const char* module_folder; // UTF-8, no trailing separator: where the browser's loader is
+    const char* module_folder; // UTF-8, no trailing separator: may hold the browser's loader
     const char* page_folder;   // UTF-8, no trailing separator: holds index.html
     double scale;              // the host's content scale (editor_sizing)
     bool follow_parent;        // the size follows the parent's (editor_sizing)
@@ -43,8 +43,9 @@ struct backend_args {
 // ---- Implemented by each platform, called by the editor -----------------------------
 
 // Creating thread. Opens the browser at the given size and starts loading the page.
-// Returns once the browser has started (or the start failed), or null, leaving
-// nothing behind, when there is no browser to show.
+// Returns once the browser has started (or the start failed: a platform may then show
+// a notice in its place and tell the editor page_state::closed), or null, leaving
+// nothing behind, when there is nothing to show.
 page_backend* backend_open(editor* ed, const backend_args& args);
 
 // Creating thread. Ends the page thread (if any), closes the browser and frees

@@ -52,7 +52,7 @@ struct editor_sizing {
 struct editor_callbacks {
     void* user_data;
     const char* format_tag;                            // "vst3" or "lv2"; not interpreted
-    const char* (*get_module_folder)(void* user_data); // holds the browser's loader
+    const char* (*get_module_folder)(void* user_data); // may hold the browser's loader
     const char* (*get_page_folder)(void* user_data);   // holds index.html (UTF-8)
     void (*begin_edit)(void* user_data, uint32_t index, float value);
     void (*perform_edit)(void* user_data, uint32_t index, float value);
@@ -70,8 +70,10 @@ using page_message_handler = void (*)(const char* text, page_reply_fn reply, voi
 // Window id), or as a window of its own (parent may then be null). The calling thread
 // becomes the creating thread: it receives the edit callbacks and must keep running
 // its loop (Windows: dispatching window messages) while the editor exists. Returns once
-// the browser has started, or null (leaving nothing behind) when it could not; also
-// null when embedded without a parent, without folder callbacks, or with more than
+// the browser has started. Where no browser can start, a platform may show a notice in
+// its place (Windows: a panel naming the missing runtime) and still return the editor,
+// which then has no page. Null (leaving nothing behind) when nothing could be shown;
+// also null when embedded without a parent, without folder callbacks, or with more than
 // 2^32 - 1 parameters. On X11 the editor opens only embedded, and its size is fitted
 // (editor_fit_size at sizing.scale).
 editor* editor_create(bool embedded, void* parent, const editor_callbacks& callbacks,

@@ -13,6 +13,8 @@
 
 #include "tests/lv2/lv2_host.h"
 #include "tests/ui/editor_harness.h"
+#include "tests/ui/fake_runtime.h"
+#include "tests/ui/panel_probe.h"
 
 namespace {
 
@@ -360,35 +362,56 @@ TEST_F(Lv2UiTest, HostWindowDestroyedBeforeCleanup) {
     });
 }
 
-TEST_F(Lv2UiTest, AUiThatCannotStartIsNullAndLeavesNothingBehind) {
+// Without a browser (none installed, or one that fails to start) the UI still opens:
+// the panel naming the runtime shows in the host's window, the host's port values
+// are taken, and cleanup leaves nothing. Without a bundle path there is no UI.
+TEST_F(Lv2UiTest, AUiWithoutABrowserShowsThePanelAndLeavesNothingBehind) {
+    const std::string folder = exe_folder();
+    FakeRuntimes registry(L"", std::wstring(folder.begin(), folder.end())); // ASCII build path
+    if (registry.foreign_runtime()) GTEST_SKIP() << "a browser runtime is registered here";
     with_time_limit([&] {
         struct Case {
             const char* what;
-            std::string bundle; // empty: no bundle path
+            std::string bundle;
             const char* failing_step;
             HRESULT result;
         };
         const Case cases[] = {
-            {"no WebView2Loader.dll in the bundle", bundle_without_loader(), nullptr, S_OK},
+            {"no WebView2Loader.dll in the bundle, no runtime", bundle_without_loader(), nullptr,
+             S_OK},
             {"the environment refused at once", bundle(),
              "CreateCoreWebView2EnvironmentWithOptions", E_FAIL},
             {"no browser runtime", bundle(), "environment",
              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
-            {"no bundle path", "", nullptr, S_OK},
         };
         for (const Case& c : cases) {
             standin_reset();
             if (c.failing_step) standin_fail(c.failing_step, c.result);
             UiHost host;
-            host.desc = ui_descriptor(c.bundle.empty() ? bundle() : c.bundle);
-            EXPECT_FALSE(host.open(c.bundle.empty() ? nullptr : c.bundle.c_str())) << c.what;
-            EXPECT_EQ(host.widget, nullptr) << c.what;
+            host.desc = ui_descriptor(c.bundle);
+            ASSERT_TRUE(host.open(c.bundle.c_str())) << c.what;
+            HWND widget = static_cast<HWND>(host.widget);
+            EXPECT_EQ(GetAncestor(widget, GA_PARENT), host.parent) << c.what;
+            const PanelProbe panel = find_panel(widget);
+            EXPECT_TRUE(panel) << c.what;
+            host.port_event(2, 10); // no page to show it, and no wait
+            EXPECT_TRUE(page_posts(1).empty()) << c.what;
+            host.close();
             EXPECT_EQ(GetWindow(host.parent, GW_CHILD), nullptr) << c.what;
+            EXPECT_FALSE(panel.class_registered()) << c.what;
             EXPECT_TRUE(host.lv2.log.entries().empty()) << c.what << ": nothing logged";
             const int browser = standin_last_browser();
             EXPECT_EQ(browser, c.failing_step ? 1 : 0) << c.what;
             expect_nothing_left(browser);
         }
+
+        standin_reset();
+        UiHost host;
+        EXPECT_FALSE(host.open(nullptr)) << "no bundle path";
+        EXPECT_EQ(host.widget, nullptr);
+        EXPECT_EQ(GetWindow(host.parent, GW_CHILD), nullptr);
+        EXPECT_EQ(standin_last_browser(), 0);
+        expect_nothing_left(0);
     });
 }
 

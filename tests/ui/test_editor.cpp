@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "tests/ui/editor_harness.h"
+#include "tests/ui/panel_probe.h"
 
 namespace {
 
@@ -168,18 +169,35 @@ struct FailingStep {
 
 class EditorFailureTest : public EditorTest, public ::testing::WithParamInterface<FailingStep> {};
 
-TEST_P(EditorFailureTest, CreationFailsAndLeavesNothingBehind) {
+// A browser that cannot start, at any step: the editor still opens, with the panel
+// that names the missing runtime in its window inside the host's; the host's values
+// are taken without a page, and closing leaves nothing behind.
+TEST_P(EditorFailureTest, ShowsThePanelInsteadAndLeavesNothingBehind) {
     with_time_limit([&] {
         standin_fail(GetParam().step, GetParam().result);
         Host host = make_host();
         HWND parent = make_host_window();
-        EXPECT_EQ(editor_create(true, parent, host.callbacks(), nullptr, 800, 400, 6), nullptr);
+        host.ed = editor_create(true, parent, host.callbacks(), nullptr, 800, 400, 6);
+        ASSERT_NE(host.ed, nullptr);
         int browser = standin_last_browser();
         ASSERT_EQ(browser, 1) << "the browser was asked for exactly once";
-        expect_nothing_left(browser);
+        HWND window = window_of(host.ed);
+        EXPECT_EQ(GetAncestor(window, GA_PARENT), parent);
+        const PanelProbe panel = find_panel(window);
+        ASSERT_TRUE(panel);
+        EXPECT_NE(panel.message().find(kPanelSentence), std::wstring::npos);
+        EXPECT_TRUE(pump_until([&] { return IsWindowVisible(panel.window); }));
+        EXPECT_EQ(editor_set_parameter(host.ed, 0, 50), 0);
+        EXPECT_TRUE(page_posts(browser).empty()) << "no page to post to";
         auto log = browser_log(browser);
-        EXPECT_EQ(std::count(log.begin(), log.end(), "put_IsVisible 1"),
-                  GetParam().step == std::string("put_IsVisible"));
+        const bool made_visible = GetParam().step == std::string("put_IsVisible");
+        EXPECT_EQ(std::count(log.begin(), log.end(), "put_IsVisible 1"), made_visible);
+        EXPECT_EQ(std::count(log.begin(), log.end(), "Close"), made_visible)
+            << "a browser that was made is closed before the panel shows";
+
+        editor_destroy(host.ed);
+        expect_nothing_left(browser);
+        EXPECT_FALSE(panel.class_registered());
         EXPECT_TRUE(host.edits.empty());
         // The host window is untouched: nothing of the editor stays inside it.
         EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
@@ -204,7 +222,9 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.step) + (info.param.result == S_FALSE ? "_SFALSE" : "");
     });
 
-TEST_F(EditorTest, RefusesWithoutLoaderEntryPointReadablePageFolderOrParent) {
+// (Without a usable loader beside the module the editor looks for the installed runtime:
+// tests/vst3/test_view_runtime.cpp, which holds the registry's lock, covers that.)
+TEST_F(EditorTest, RefusesUnreadablePageFolderOrMissingParent) {
     with_time_limit([&] {
         struct Case {
             const char* what;
@@ -213,8 +233,6 @@ TEST_F(EditorTest, RefusesWithoutLoaderEntryPointReadablePageFolderOrParent) {
         };
         HWND parent = make_host_window();
         const std::vector<Case> cases = {
-            {"no loader in the module folder", page_folder_, page_folder_, true},
-            {"loader without its entry point", exe_folder() + "\\no-entry", page_folder_, true},
             {"page folder not UTF-8", exe_folder(), "C:\\pages\\\xff\xfe", true},
             {"embedded without a parent window", exe_folder(), page_folder_, true},
         };

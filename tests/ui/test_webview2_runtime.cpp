@@ -12,11 +12,11 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
-#include <map>
+#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
+#include "tests/ui/fake_runtime.h"
 #include "ui/win32/webview.h"
 #include "ui/win32/webview2_runtime.h"
 
@@ -24,59 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The channels' registration keys, written out here independently of the code.
-constexpr wchar_t kStable[] = L"{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
-constexpr wchar_t kBeta[] = L"{2CD8A007-E189-409D-A2C8-9AF4EF3C72AA}";
-constexpr wchar_t kDev[] = L"{0D50BFEC-CD6A-4F9A-964C-C7416E3ACB10}";
-constexpr wchar_t kCanary[] = L"{65C35B14-6C1D-4122-AC46-7148CC9D6497}";
-constexpr const wchar_t* kAllChannels[] = {kStable, kBeta, kDev, kCanary};
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-constexpr wchar_t kUpdaterKey[] = L"Software\\Microsoft\\EdgeUpdate";
-
-// The registry views the tests write: the runtime's own (32-bit) in both hives, and
-// the machine's 64-bit view, which the runtime does not use.
-struct View {
-    HKEY hive;
-    REGSAM view;
-};
-const View kUser = {HKEY_CURRENT_USER, KEY_WOW64_32KEY};
-const View kMachine = {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};
-const View kMachine64 = {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY};
-const View kViews[] = {kUser, kMachine, kMachine64};
-
-std::wstring client_state_key(const wchar_t* channel) {
-    return std::wstring(kUpdaterKey) + L"\\ClientState\\" + channel;
-}
-
-// Every key a test writes carries this value, so that a key left by a crashed run is
-// told apart from a real runtime's registration (which the tests never touch).
-constexpr wchar_t kTestMark[] = L"EmberpressTest";
-enum KeyState { kNoKey, kTestKey, kOtherKey };
-
-KeyState key_state(const View& v, const std::wstring& name) {
-    HKEY key;
-    if (RegOpenKeyExW(v.hive, name.c_str(), 0, KEY_READ | v.view, &key) != ERROR_SUCCESS)
-        return kNoKey;
-    const bool ours = RegQueryValueExW(key, kTestMark, nullptr, nullptr, nullptr, nullptr) == 0;
-    RegCloseKey(key);
-    return ours ? kTestKey : kOtherKey;
-}
-
-void unregister(const View& v, const wchar_t* channel) {
-    RegDeleteKeyExW(v.hive, client_state_key(channel).c_str(), v.view, 0);
-}
-
-void register_runtime(const View& v, const wchar_t* channel, const std::wstring& folder) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(v.hive, client_state_key(channel).c_str(), 0, nullptr, 0,
-                              KEY_WRITE | v.view, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    DWORD one = 1;
-    RegSetValueExW(key, kTestMark, 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
-    RegSetValueExW(key, L"EBWebView", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                   DWORD((folder.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
 
 std::string utf8(const std::wstring& text) {
     std::string out(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr),
@@ -133,56 +81,14 @@ struct Completion final : ICoreWebView2CreateCoreWebView2EnvironmentCompletedHan
     }
 };
 
-// One copy of the stand-in client library in a fake runtime folder, loaded by the
-// test to reach its controls.
-struct ClientCopy {
-    std::wstring path;
-    HMODULE module = nullptr;
-
-    template <class F>
-    F control(const char* name) const {
-        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    }
-    std::string calls() const {
-        auto read = control<int (*)(char*, int)>("standin_client_calls");
-        std::string text(read(nullptr, 0) + 1, '\0');
-        read(text.data(), (int)text.size());
-        return text.c_str();
-    }
-    int live_objects() const { return control<int (*)()>("standin_live_objects")(); }
-    void fail_first(HRESULT result, int count) const {
-        control<void (*)(HRESULT, int)>("standin_client_fail_first")(result, count);
-    }
-    void fail(const char* step, HRESULT result) const {
-        control<void (*)(const char*, HRESULT)>("standin_fail")(step, result);
-    }
-};
-
 class RuntimeDiscoveryTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        for (const View& v : kViews) {
-            for (const wchar_t* channel : kAllChannels) {
-                const KeyState state = key_state(v, client_state_key(channel));
-                if (state == kOtherKey) GTEST_SKIP() << "a browser runtime is registered here";
-                if (state == kTestKey) unregister(v, channel); // left by a crashed run
-            }
-            updater_key_existed_.push_back(key_state(v, kUpdaterKey) != kNoKey);
-        }
-        // Each test its own runtime folders. Copies the discovery keeps loaded stay
-        // until the process ends, so earlier runs' folders are removed here.
-        static int test_number = 0;
-        const fs::path areas = exe_folder() + L"\\runtime-areas";
-        const std::wstring own = std::to_wstring(GetCurrentProcessId()) + L"-";
-        std::error_code ignored;
-        if (test_number == 0)
-            for (auto& entry : fs::directory_iterator(areas, ignored))
-                if (entry.path().filename().wstring().rfind(own, 0) != 0)
-                    fs::remove_all(entry.path(), ignored);
-        area_ = (areas / (own + std::to_wstring(++test_number))).wstring();
-        fs::create_directories(area_);
-        user_data_folder_ = area_ + L"\\user data";
+        runtimes_.emplace(exe_folder() + L"\\client-stand-in\\EmbeddedBrowserWebView.dll",
+                          exe_folder());
+        if (runtimes_->foreign_runtime()) GTEST_SKIP() << "a browser runtime is registered here";
+        user_data_folder_ = runtimes_->area() + L"\\user data";
         options_ = new WV2EnvironmentOptions();
         options_->put_AdditionalBrowserArguments(L"--allow-file-access-from-files");
     }
@@ -191,40 +97,20 @@ class RuntimeDiscoveryTest : public ::testing::Test {
         // Let queued stand-in work finish before the copies lose the test's reference.
         pump_until([] { return false; }, 50);
         if (options_) options_->Release();
-        for (auto& [name, copy] : copies_)
-            if (copy.module) FreeLibrary(copy.module);
-        for (size_t i = 0; i < updater_key_existed_.size(); ++i) {
-            const View& v = kViews[i];
-            for (const wchar_t* channel : kAllChannels)
-                if (key_state(v, client_state_key(channel)) == kTestKey) unregister(v, channel);
-            if (!updater_key_existed_[i]) { // the parents this test made (deleted only if empty)
-                RegDeleteKeyExW(v.hive, (std::wstring(kUpdaterKey) + L"\\ClientState").c_str(),
-                                v.view, 0);
-                RegDeleteKeyExW(v.hive, kUpdaterKey, v.view, 0);
-            }
-        }
-        std::error_code ignored; // a copy the discovery keeps loaded stays (see SetUp)
-        if (!area_.empty()) fs::remove_all(area_, ignored);
+        runtimes_.reset();
         CoUninitialize();
     }
 
-    // A runtime version folder `<area>\<name>\<version>`, with the stand-in client
-    // library in its place unless `with_client` is false.
     std::wstring install(const std::wstring& name, const std::wstring& version,
                          bool with_client = true) {
-        const std::wstring folder = area_ + L"\\" + name + L"\\" + version;
-        const std::wstring client_folder = folder + L"\\EBWebView\\x64";
-        fs::create_directories(client_folder);
-        if (with_client) {
-            ClientCopy& copy = copies_[name];
-            copy.path = client_folder + L"\\EmbeddedBrowserWebView.dll";
-            EXPECT_TRUE(
-                CopyFileW((exe_folder() + L"\\client-stand-in\\EmbeddedBrowserWebView.dll").c_str(),
-                          copy.path.c_str(), TRUE));
-            copy.module = LoadLibraryW(copy.path.c_str());
-            EXPECT_NE(copy.module, nullptr);
-        }
-        return folder;
+        return runtimes_->install(name, version, with_client);
+    }
+    void register_runtime(const RegistryView& v, const wchar_t* channel,
+                          const std::wstring& folder) {
+        runtimes_->register_runtime(v, channel, folder);
+    }
+    void unregister(const RegistryView& v, const wchar_t* channel) {
+        runtimes_->unregister(v, channel);
     }
 
     HRESULT create(Completion& completion, PCWSTR browser_folder = nullptr) {
@@ -245,7 +131,7 @@ class RuntimeDiscoveryTest : public ::testing::Test {
     // Which copies' entry points were called, "name:count" in name order.
     std::string called() const {
         std::string text;
-        for (auto& [name, copy] : copies_) {
+        for (auto& [name, copy] : runtimes_->copies()) {
             const std::string calls = copy.calls();
             const auto count = std::count(calls.begin(), calls.end(), '\n');
             if (count) text += utf8(name) + ":" + std::to_string(count) + " ";
@@ -253,35 +139,33 @@ class RuntimeDiscoveryTest : public ::testing::Test {
         return text;
     }
 
-    std::vector<bool> updater_key_existed_; // per view, before the test
-    std::wstring area_;
+    std::optional<FakeRuntimes> runtimes_;
     std::wstring user_data_folder_;
     WV2EnvironmentOptions* options_ = nullptr;
-    std::map<std::wstring, ClientCopy> copies_;
 };
 
 } // namespace
 
 TEST_F(RuntimeDiscoveryTest, CurrentUserBeforeMachineAndStableBeforeBeta) {
-    register_runtime(kUser, kBeta, install(L"user-beta", L"123.0.2420.10"));
-    register_runtime(kMachine, kStable, install(L"machine-stable", L"121.0.2277.83"));
-    register_runtime(kUser, kStable, install(L"user-stable", L"120.0.2210.91"));
+    register_runtime(kUserView, kBetaChannel, install(L"user-beta", L"123.0.2420.10"));
+    register_runtime(kMachineView, kStableChannel, install(L"machine-stable", L"121.0.2277.83"));
+    register_runtime(kUserView, kStableChannel, install(L"user-stable", L"120.0.2210.91"));
 
     Completion first;
     ASSERT_EQ(create(first), S_OK);
     EXPECT_EQ(called(), "user-stable:1 ");
-    EXPECT_EQ(copies_[L"user-stable"].calls(), call_line(0)) << "installed runtime, type 0";
+    EXPECT_EQ(runtimes_->copy(L"user-stable").calls(), call_line(0)) << "installed runtime, type 0";
     EXPECT_EQ(first.calls, 1);
     EXPECT_EQ(first.error, S_OK);
     EXPECT_NE(first.environment, nullptr);
 
-    unregister(kUser, kStable);
+    unregister(kUserView, kStableChannel);
     Completion second;
     ASSERT_EQ(create(second), S_OK);
     EXPECT_EQ(called(), "machine-stable:1 user-stable:1 ") << "stable, even machine-wide, wins";
     EXPECT_NE(second.environment, nullptr);
 
-    unregister(kMachine, kStable);
+    unregister(kMachineView, kStableChannel);
     Completion third;
     ASSERT_EQ(create(third), S_OK);
     EXPECT_EQ(called(), "machine-stable:1 user-beta:1 user-stable:1 ");
@@ -291,7 +175,7 @@ TEST_F(RuntimeDiscoveryTest, CurrentUserBeforeMachineAndStableBeforeBeta) {
     const std::wstring fixed = install(L"fixed", L"any name");
     Completion fourth;
     ASSERT_EQ(create(fourth, fixed.c_str()), S_OK);
-    EXPECT_EQ(copies_[L"fixed"].calls(), call_line(1)) << "fixed-version runtime, type 1";
+    EXPECT_EQ(runtimes_->copy(L"fixed").calls(), call_line(1)) << "fixed-version runtime, type 1";
     EXPECT_NE(fourth.environment, nullptr);
 }
 
@@ -300,21 +184,22 @@ TEST_F(RuntimeDiscoveryTest, SkipsRuntimesThatCannotServe) {
     // version, a folder without the client library, no beta machine key and no dev
     // user key at all, a key in the 64-bit registry view, which the runtime never
     // writes.
-    register_runtime(kUser, kStable, install(L"below-floor", L"86.0.615.999"));
-    register_runtime(kMachine, kStable, install(L"malformed", L"120.0.x.91"));
-    register_runtime(kUser, kBeta, install(L"no-client", L"120.0.2210.91", false));
-    register_runtime(kMachine64, kDev, install(L"64-bit-view", L"120.0.2210.91"));
+    register_runtime(kUserView, kStableChannel, install(L"below-floor", L"86.0.615.999"));
+    register_runtime(kMachineView, kStableChannel, install(L"malformed", L"120.0.x.91"));
+    register_runtime(kUserView, kBetaChannel, install(L"no-client", L"120.0.2210.91", false));
+    register_runtime(kMachine64View, kDevChannel, install(L"64-bit-view", L"120.0.2210.91"));
     // Then two usable ones: exactly the floor, and one that only a comparison number
     // by number (not as text) puts above it.
-    register_runtime(kUser, kCanary, install(L"at-floor", L"86.0.616.0"));
-    register_runtime(kMachine, kCanary, install(L"above-floor", L"100.0.1000.0") + L"\\");
+    register_runtime(kUserView, kCanaryChannel, install(L"at-floor", L"86.0.616.0"));
+    register_runtime(kMachineView, kCanaryChannel,
+                     install(L"above-floor", L"100.0.1000.0") + L"\\");
 
     Completion first;
     ASSERT_EQ(create(first), S_OK);
     EXPECT_EQ(called(), "at-floor:1 ");
     EXPECT_EQ(first.error, S_OK);
 
-    unregister(kUser, kCanary);
+    unregister(kUserView, kCanaryChannel);
     Completion second;
     ASSERT_EQ(create(second), S_OK);
     EXPECT_EQ(called(), "above-floor:1 at-floor:1 ")
@@ -323,8 +208,8 @@ TEST_F(RuntimeDiscoveryTest, SkipsRuntimesThatCannotServe) {
 }
 
 TEST_F(RuntimeDiscoveryTest, RetriesAFailedStartOnce) {
-    register_runtime(kUser, kStable, install(L"stable", L"120.0.2210.91"));
-    const ClientCopy& client = copies_[L"stable"];
+    register_runtime(kUserView, kStableChannel, install(L"stable", L"120.0.2210.91"));
+    const ClientCopy& client = runtimes_->copy(L"stable");
 
     client.fail_first(E_ACCESSDENIED, 1);
     Completion recovered;
@@ -349,8 +234,8 @@ TEST_F(RuntimeDiscoveryTest, NoRuntimeFailsAtOnceWithoutCallingTheHandler) {
     // folder without the client library.
     Completion completion;
     EXPECT_EQ(create(completion), kNotFound);
-    register_runtime(kUser, kStable, install(L"below-floor", L"85.0.564.70"));
-    register_runtime(kMachine, kBeta, install(L"no-client", L"120.0.2210.91", false));
+    register_runtime(kUserView, kStableChannel, install(L"below-floor", L"85.0.564.70"));
+    register_runtime(kMachineView, kBetaChannel, install(L"no-client", L"120.0.2210.91", false));
     EXPECT_EQ(create(completion), kNotFound);
     const std::wstring empty_fixed = install(L"fixed", L"120.0.2210.91", false);
     EXPECT_EQ(create(completion, empty_fixed.c_str()), kNotFound);
@@ -363,8 +248,8 @@ TEST_F(RuntimeDiscoveryTest, NoRuntimeFailsAtOnceWithoutCallingTheHandler) {
 }
 
 TEST_F(RuntimeDiscoveryTest, LetsGoOfEverythingAndUnloadsTheClientWhenItMayGo) {
-    register_runtime(kUser, kStable, install(L"stable", L"120.0.2210.91"));
-    ClientCopy& client = copies_[L"stable"];
+    register_runtime(kUserView, kStableChannel, install(L"stable", L"120.0.2210.91"));
+    ClientCopy& client = runtimes_->copy(L"stable");
     {
         Completion completion;
         ASSERT_EQ(create(completion), S_OK);
@@ -382,8 +267,8 @@ TEST_F(RuntimeDiscoveryTest, LetsGoOfEverythingAndUnloadsTheClientWhenItMayGo) {
     EXPECT_NE(GetModuleHandleW(client.path.c_str()), nullptr);
 
     // A library that fails at once with nothing alive is unloaded again.
-    register_runtime(kUser, kStable, install(L"failing", L"121.0.2277.83"));
-    ClientCopy& failing = copies_[L"failing"];
+    register_runtime(kUserView, kStableChannel, install(L"failing", L"121.0.2277.83"));
+    ClientCopy& failing = runtimes_->copy(L"failing");
     failing.fail("CreateCoreWebView2EnvironmentWithOptions", E_ACCESSDENIED);
     Completion refused;
     EXPECT_EQ(create(refused), E_ACCESSDENIED);

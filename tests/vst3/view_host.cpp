@@ -26,29 +26,41 @@ void resolve(const LoadedModule& m, F& fn, const char* name) {
     fn = reinterpret_cast<F>(module_symbol(m, name));
     if (!fn) ADD_FAILURE() << "the stand-in lacks " << name;
 }
+
+StandIn controls_of(const LoadedModule& m) {
+    StandIn s{};
+    resolve(m, s.reset, "standin_reset");
+    resolve(m, s.fail, "standin_fail");
+    resolve(m, s.last_browser, "standin_last_browser");
+    resolve(m, s.browser_of, "standin_browser_of");
+    resolve(m, s.log, "standin_log");
+    resolve(m, s.posts_in_order, "standin_posts_in_order");
+    resolve(m, s.ui_class, "standin_ui_class");
+    resolve(m, s.page_message, "standin_page_message");
+    resolve(m, s.events_done, "standin_events_done");
+    resolve(m, s.live_objects, "standin_live_objects");
+    return s;
+}
+
+const StandIn* g_other_stand_in = nullptr;
 } // namespace
 
 const StandIn& stand_in() {
-    static const StandIn controls = [] {
-        StandIn s{};
+    static const StandIn beside_module = [] {
         LoadedModule m = module_load(module_folder_path() + "/WebView2Loader.dll");
         if (!m.handle) {
             ADD_FAILURE() << "no stand-in beside the module: " << m.error;
-            return s;
+            return StandIn{};
         }
-        resolve(m, s.reset, "standin_reset");
-        resolve(m, s.fail, "standin_fail");
-        resolve(m, s.last_browser, "standin_last_browser");
-        resolve(m, s.browser_of, "standin_browser_of");
-        resolve(m, s.log, "standin_log");
-        resolve(m, s.posts_in_order, "standin_posts_in_order");
-        resolve(m, s.ui_class, "standin_ui_class");
-        resolve(m, s.page_message, "standin_page_message");
-        resolve(m, s.events_done, "standin_events_done");
-        resolve(m, s.live_objects, "standin_live_objects");
-        return s; // stays loaded for the whole test program
+        return controls_of(m); // stays loaded for the whole test program
     }();
-    return controls;
+    return g_other_stand_in ? *g_other_stand_in : beside_module;
+}
+
+void use_stand_in(HMODULE library) {
+    static StandIn other;
+    other = library ? controls_of(LoadedModule{library, {}}) : StandIn{};
+    g_other_stand_in = library ? &other : nullptr;
 }
 
 namespace {
@@ -90,15 +102,23 @@ std::vector<std::string> reports(const std::vector<float>& values) {
     return out;
 }
 
+void expect_classes_gone(const std::string& ui_class) {
+    ASSERT_FALSE(ui_class.empty()) << "no editor window was seen";
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA(nullptr), ui_class.c_str(), &wc)) << ui_class;
+    // The relay window's class: the same address behind another letter.
+    std::string relay_class = ui_class;
+    relay_class[0] = 'd';
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA(nullptr), relay_class.c_str(), &wc))
+        << relay_class;
+}
+
 void expect_classes_gone(int browser) {
     char name[64] = "";
     stand_in().ui_class(browser, name, sizeof name);
-    ASSERT_NE(name[0], '\0') << "browser " << browser << " saw no editor window";
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA(nullptr), name, &wc)) << name;
-    name[0] = 'd'; // the relay window's class: the same address behind another letter
-    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA(nullptr), name, &wc)) << name;
+    EXPECT_NE(name[0], '\0') << "browser " << browser << " saw no editor window";
+    expect_classes_gone(std::string(name));
 }
 
 // --- Threads, messages and windows ----------------------------------------------------

@@ -30,13 +30,18 @@ struct StandIn {
     decltype(&standin_live_objects) live_objects;
 };
 const StandIn& stand_in();
+// From now on stand_in() answers from this copy of the stand-in (one the editor found as
+// the installed runtime's client library); null: the loader beside the module again.
+void use_stand_in(HMODULE library);
 
 std::vector<std::string> browser_log(int browser);
 std::vector<std::string> page_posts(int browser); // what the editor posted to the page
 std::vector<std::string> posts_in_order();        // "BROWSER TEXT", all browsers
 std::string report(uint32_t index, float value);  // "s %08x %08x"
 std::vector<std::string> reports(const std::vector<float>& values); // one per index
-// Neither of the editor's window classes (named after its address) is registered.
+// Neither of the editor's window classes (named after its address) is registered:
+// given the class of the editor's window, or the browser that saw it.
+void expect_classes_gone(const std::string& ui_class);
 void expect_classes_gone(int browser);
 
 // Runs `scenario` on a thread of its own, which plays the host's UI thread. A scenario

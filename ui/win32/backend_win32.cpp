@@ -9,6 +9,12 @@
 // owners when its body returns (normal end, failed start, window destroyed from
 // outside), the creating thread's when the backend is deleted (closed, or a failed
 // open).
+//
+// The browser's environment comes from the loader library beside the module when it is
+// there, else from the installed runtime, which the editor finds itself. When neither
+// gives a browser (no runtime, or one that fails to start), the editor's window shows
+// the no-runtime panel instead, and the editor still opens: the host's own controls
+// keep working, and values wait in the editor's cache for a page that never comes.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -20,9 +26,12 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 #include "ui/win32/backend_win32.h"
+#include "ui/win32/no_runtime_panel.h"
 #include "ui/win32/webview.h"
+#include "ui/win32/webview2_runtime.h"
 
 namespace {
 
@@ -161,13 +170,15 @@ class temp_file {
     bool made_ = false;
 };
 
-// Closes the browser (if it became ready) before anything else of the UI thread goes.
+// Closes the browser (if it became ready) before anything else of the UI thread goes,
+// or earlier when it fails to show and the panel takes its place.
 class browser_closer {
   public:
     explicit browser_closer(browser_host& host) : host_(host) {}
     browser_closer(const browser_closer&) = delete;
     browser_closer& operator=(const browser_closer&) = delete;
-    ~browser_closer() {
+    ~browser_closer() { close(); }
+    void close() {
         if (ICoreWebView2Controller* c = host_.controller) {
             host_.controller = nullptr;
             c->Close();
@@ -177,6 +188,19 @@ class browser_closer {
 
   private:
     browser_host& host_;
+};
+
+// The panel shown instead of the browser (ui/win32/no_runtime_panel.h); the slot is
+// read by the window procedure, so it is cleared before the panel goes.
+class panel_owner {
+  public:
+    explicit panel_owner(no_runtime_panel*& slot) : slot_(slot) {}
+    panel_owner(const panel_owner&) = delete;
+    panel_owner& operator=(const panel_owner&) = delete;
+    ~panel_owner() { no_runtime_panel_destroy(std::exchange(slot_, nullptr)); }
+
+  private:
+    no_runtime_panel*& slot_;
 };
 
 // ---- Small helpers -------------------------------------------------------------------
@@ -215,24 +239,29 @@ owned_text folder_path(const char* folder, const wchar_t* name) {
 
 // ---- Where the browser comes from ------------------------------------------------------
 
-// The entry point that creates the browser's environment, and the library it lives in.
+// The entry point that creates the browser's environment, and the library it lives in
+// (none when the editor starts the installed runtime itself).
 struct browser_loader {
     owned_library library;
     CreateEnvironmentWithOptionsFn create_environment = nullptr;
 };
 
-// The one place the browser's environment is looked for: the loader library beside
-// the module. Empty when it is missing or lacks its entry point.
+// The one place the browser's environment is looked for: the loader library beside the
+// module when it is there with its entry point, else the installed runtime. Empty only
+// when the module folder cannot be read.
 browser_loader find_browser_loader(const char* module_folder) {
     browser_loader found;
     owned_text path = folder_path(module_folder, L"\\WebView2Loader.dll");
     if (!path) return found;
     found.library.reset(LoadLibraryW(path.get()));
-    if (!found.library) return found;
-    found.create_environment =
-        reinterpret_cast<CreateEnvironmentWithOptionsFn>(reinterpret_cast<void*>(
-            GetProcAddress(found.library.get(), "CreateCoreWebView2EnvironmentWithOptions")));
-    if (!found.create_environment) found.library.reset();
+    if (found.library)
+        found.create_environment =
+            reinterpret_cast<CreateEnvironmentWithOptionsFn>(reinterpret_cast<void*>(
+                GetProcAddress(found.library.get(), "CreateCoreWebView2EnvironmentWithOptions")));
+    if (!found.create_environment) {
+        found.library.reset();
+        found.create_environment = webview2_runtime_create_environment;
+    }
     return found;
 }
 
@@ -240,8 +269,8 @@ browser_loader find_browser_loader(const char* module_folder) {
 
 // ---- The backend's record ----------------------------------------------------------------
 
-// How far the browser got. A start that fails leaves `failed`; today the editor is then
-// not made (backend_open returns null) and the UI thread ends.
+// How far the browser got. One that cannot start leaves `failed`: the no-runtime panel
+// then shows in the editor's window, and the UI thread runs on until the editor closes.
 enum class browser_state { starting, ready, failed };
 
 struct page_backend : browser_host {
@@ -261,6 +290,7 @@ struct page_backend : browser_host {
     HWND parent = nullptr;
     std::atomic<bool> teardown_requested{false};
     std::atomic<browser_state> browser{browser_state::starting};
+    no_runtime_panel* panel = nullptr; // UI thread only; see panel_owner
 };
 
 namespace {
@@ -280,12 +310,15 @@ struct ui_thread_start {
 
 // What the UI thread makes, released in reverse order when its body returns: the
 // browser is closed, its user-data folder deleted, the browser objects released, the
-// window destroyed, its class unregistered, and the apartment left.
+// panel (if any) and the window destroyed, their classes unregistered, and the
+// apartment left.
 struct ui_thread_resources {
-    explicit ui_thread_resources(page_backend* b) : window(b->ui_window), browser(*b) {}
+    explicit ui_thread_resources(page_backend* b)
+        : window(b->ui_window), panel(b->panel), browser(*b) {}
     com_apartment apartment;
     window_class ui_class;
     window_owner window;
+    panel_owner panel;
     com_ref<WV2EnvironmentOptions> options;
     com_ref<WV2Handler> handler;
     user_data_folder folder;
@@ -318,14 +351,17 @@ LRESULT CALLBACK ui_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM
             b->controller->put_Bounds(bounds);
             return 0;
         }
+        if (b->panel) {
+            no_runtime_panel_fit(b->panel);
+            return 0;
+        }
         break;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-// The window, the apartment and the browser's environment; the browser itself arrives
-// later through the handler (EDITOR_MSG_STARTED). False when any step fails.
-bool start_browser(ui_thread_resources& r, const ui_thread_start& start) {
+// The editor's window, the apartment and the browser objects. False when any step fails.
+bool make_window(ui_thread_resources& r, const ui_thread_start& start) {
     page_backend* b = start.b;
     auto cursor =
         static_cast<HCURSOR>(LoadImageA(nullptr, IDC_ARROW, IMAGE_CURSOR, 0, 0, LR_SHARED));
@@ -346,23 +382,46 @@ bool start_browser(ui_thread_resources& r, const ui_thread_start& start) {
     r.options.reset(new (std::nothrow) WV2EnvironmentOptions());
     r.handler.reset(new (std::nothrow) WV2Handler(b, start.page_path));
     return r.options && r.handler &&
-           SUCCEEDED(
-               r.options->put_AdditionalBrowserArguments(L"--allow-file-access-from-files")) &&
-           SUCCEEDED(start.create_environment(nullptr, r.folder.path(), r.options.get(),
-                                              r.handler.get()));
+           SUCCEEDED(r.options->put_AdditionalBrowserArguments(L"--allow-file-access-from-files"));
+}
+
+// Moves the editor's window into the host's window (stand-alone: keeps it a window of
+// its own). False when the window system refuses.
+bool place_in_host(page_backend* b, HWND window) {
+    SetLastError(0);
+    if (!SetParent(window, b->parent) && GetLastError() != 0) return false;
+    return SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                        SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
+void open_download_page(void*, const wchar_t* address) {
+    open_externally(address);
+}
+
+// No browser: the editor's window goes into the host's window as it would with the
+// browser, the panel fills it, and editor_create returns. The page never comes, so
+// texts for it are dropped from now on. False when even the panel cannot be shown.
+bool show_panel(ui_thread_resources& r, page_backend* b) {
+    r.browser.close(); // a browser that failed after it was made
+    editor_page_state(b->ed, b, page_state::closed);
+    b->browser = browser_state::failed;
+    HWND window = b->ui_window.load();
+    // Placed first: the window loses its frame, and the panel is made at the final size.
+    if (!window || !place_in_host(b, window)) return false;
+    b->panel = no_runtime_panel_create(window, open_download_page, nullptr);
+    if (!b->panel || !SetEvent(b->started.get())) return false;
+    ShowWindow(window, SW_SHOW);
+    return true;
 }
 
 // The browser is ready: move into the host's window, show it, and let editor_create
-// return. False when any step fails.
-bool show_browser(page_backend* b) {
+// return. A browser that will not show gives way to the panel. False when neither can
+// be shown.
+bool show_browser(ui_thread_resources& r, page_backend* b) {
     HWND window = b->ui_window.load();
-    if (!b->controller || !window) return false;
-    SetLastError(0);
-    if (!SetParent(window, b->parent) && GetLastError() != 0) return false;
-    if (!SetWindowPos(window, nullptr, 0, 0, 0, 0,
-                      SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED))
-        return false;
-    if (FAILED(b->controller->put_IsVisible(TRUE))) return false;
+    if (!b->controller || !window) return show_panel(r, b);
+    if (!place_in_host(b, window)) return false;
+    if (FAILED(b->controller->put_IsVisible(TRUE))) return show_panel(r, b);
     editor_page_state(b->ed, b, page_state::ready);
     b->browser = browser_state::ready;
     if (!SetEvent(b->started.get())) return false;
@@ -370,26 +429,27 @@ bool show_browser(page_backend* b) {
     return true;
 }
 
-// Runs until the teardown request, the window's end (WM_QUIT) or a failed start.
-void run_message_loop(page_backend* b) {
+// Runs until the teardown request, the window's end (WM_QUIT) or a start that could
+// show neither browser nor panel.
+void run_message_loop(ui_thread_resources& r, page_backend* b) {
     for (;;) {
         HANDLE wake = b->page_wake.get();
-        const DWORD r =
+        const DWORD result =
             MsgWaitForMultipleObjectsEx(1, &wake, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (r == WAIT_OBJECT_0)
+        if (result == WAIT_OBJECT_0)
             editor_serve(b->ed);
-        else if (r != WAIT_OBJECT_0 + 1)
+        else if (result != WAIT_OBJECT_0 + 1)
             return;
         MSG msg;
         while (!b->teardown_requested && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) return;
             if (msg.message == EDITOR_MSG_STARTED && msg.hwnd == b->ui_window.load()) {
-                if (msg.wParam == 1 && show_browser(b)) continue;
-                b->browser = browser_state::failed;
+                if (b->browser != browser_state::starting) continue; // decided already
+                if (msg.wParam == 1 ? show_browser(r, b) : show_panel(r, b)) continue;
                 return;
             }
             TranslateMessage(&msg);
-            DispatchMessageA(&msg); // browser events arrive this way
+            DispatchMessageA(&msg); // browser events (and the panel's) arrive this way
         }
         if (b->teardown_requested) return;
     }
@@ -401,10 +461,13 @@ DWORD WINAPI ui_thread_main(void* arg) {
     editor_page_state(b->ed, b, page_state::opening);
     {
         ui_thread_resources r(b);
-        if (start_browser(r, start))
-            run_message_loop(b);
-        else
-            b->browser = browser_state::failed;
+        // The browser itself arrives later through the handler (EDITOR_MSG_STARTED); an
+        // environment refused at once (no runtime at all) leaves the panel.
+        if (make_window(r, start) &&
+            (SUCCEEDED(start.create_environment(nullptr, r.folder.path(), r.options.get(),
+                                                r.handler.get())) ||
+             show_panel(r, b)))
+            run_message_loop(r, b);
         editor_page_state(b->ed, b, page_state::closed);
     }
     return 0;
@@ -483,9 +546,9 @@ page_backend* backend_open(editor* ed, const backend_args& args) {
         page_path.get(), temp.path()};
     b->ui_thread.reset(CreateThread(nullptr, 0, ui_thread_main, &start, 0, nullptr));
     if (!b->ui_thread) return nullptr;
+    // Started: the browser is ready or the panel shows in its place.
     const HANDLE started_or_ended[] = {b->started.get(), b->ui_thread.get()};
-    if (wait_answering_sent_messages(2, started_or_ended) != WAIT_OBJECT_0 ||
-        b->browser != browser_state::ready) {
+    if (wait_answering_sent_messages(2, started_or_ended) != WAIT_OBJECT_0) {
         b.reset(); // ends the UI thread while what `start` points to still exists
         return nullptr;
     }
