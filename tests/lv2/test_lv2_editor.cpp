@@ -40,7 +40,8 @@ constexpr double kBootSeconds = 40; // jalv, then the browser, on a loaded machi
 constexpr int kMenuBar = 25;        // jalv's menu bar above the editor
 constexpr int kDrawn = 1500;        // ember pixels of a drawn 800 x 400 page
 // Centres in the 800 x 400 editor.
-constexpr int kVolumeX = 583, kBypassX = 705, kKnobY = 228;
+constexpr int kDriveX = 95, kVolumeX = 583, kBypassX = 705, kKnobY = 228;
+constexpr int kSinePeriod = 200; // jack_simple_client's output1: a 200-sample sine table
 // jalv's Presets menu, and its first preset ("Clean Boost +6 dB": Mix 0, Volume 72).
 constexpr int kPresetsMenuX = 70, kPresetsMenuY = 12;
 constexpr int kFirstPresetX = 110, kFirstPresetY = 88;
@@ -92,6 +93,22 @@ struct Recording {
         double sum = 0;
         for (float v : x) sum += double(v) * v;
         return x.empty() ? 0 : std::sqrt(sum / x.size());
+    }
+    // The 3rd and 5th harmonics of the sine's period against its fundamental, over a
+    // whole number of periods: how hard the circuit clips, whatever the level.
+    static double harmonics(const std::vector<float>& x) {
+        const size_t n = x.size() / kSinePeriod * kSinePeriod;
+        auto magnitude = [&](int k) {
+            double re = 0, im = 0;
+            for (size_t j = 0; j < n; ++j) {
+                const double phase = 2 * M_PI * k * double(j % kSinePeriod) / kSinePeriod;
+                re += x[j] * std::cos(phase);
+                im -= x[j] * std::sin(phase);
+            }
+            return std::hypot(re, im);
+        };
+        const double fundamental = magnitude(1);
+        return fundamental > 0 ? (magnitude(3) + magnitude(5)) / fundamental : 0;
     }
 };
 
@@ -256,8 +273,8 @@ class Lv2EditorInJalv : public ::testing::Test {
 
 } // namespace
 
-// The page inside jalv's window; a drag on Volume and a click on Bypass reach the
-// plug-in through the host (the sound changes; bypassed, it is the input); the host's
+// The page inside jalv's window; drags on Drive and Volume and a click on Bypass reach
+// the plug-in through the host (the sound changes; bypassed, it is the input); the host's
 // preset reaches the page; no browser library enters jalv's process.
 TEST_F(Lv2EditorInJalv, ShowsThePageChangesTheSoundAndFollowsTheHost) {
     Jalv jalv(EMBER_LV2_PATH, jack_->env(), dir_ / "jalv.log");
@@ -268,6 +285,16 @@ TEST_F(Lv2EditorInJalv, ShowsThePageChangesTheSoundAndFollowsTheHost) {
     EXPECT_EQ(drawn.height, 400 + kMenuBar) << "jalv sizes its window to what the UI asks";
     EXPECT_FALSE(jalv.maps_a_browser());
     ASSERT_TRUE(connect_source());
+
+    // Drive down to nothing: the circuit clips less (on this sine the level hardly
+    // moves, but the share of odd harmonics falls by about 4 %; a steady periodic
+    // recording measures it to far better than that).
+    const Recording driven = record("driven");
+    ASSERT_TRUE(drag_knob(kDriveX, kKnobY, 100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Recording undriven = record("undriven");
+    ASSERT_GT(Recording::harmonics(driven.out), 0.1);
+    EXPECT_LT(Recording::harmonics(undriven.out), 0.98 * Recording::harmonics(driven.out));
 
     // Volume up: the host's output grows.
     const Recording before = record("before");
