@@ -1,8 +1,9 @@
 // What a platform provides to the editor: a browser that shows the page inside the
 // host's window, and the means to wake and wait on the editor's threads. Exactly one
-// implementation is linked into a module (ui/win32/ on Windows). The editor
-// (ui/editor.cpp) is the only caller of the backend_ functions; the platform code
-// reaches the editor only through the editor_ functions at the end of this file.
+// implementation is linked into a module (ui/win32/ on Windows, ui/x11/ on Linux).
+// The editor (ui/editor.cpp) is the only caller of the backend_ functions; the
+// platform code reaches the editor only through the editor_ functions at the end of
+// this file.
 //
 // Threads
 //   creating thread  the host's thread that called editor_create. It opens, resizes,
