@@ -94,21 +94,27 @@ struct Recording {
         for (float v : x) sum += double(v) * v;
         return x.empty() ? 0 : std::sqrt(sum / x.size());
     }
-    // The 3rd and 5th harmonics of the sine's period against its fundamental, over a
-    // whole number of periods: how hard the circuit clips, whatever the level.
+    // The 3rd and 5th harmonics of the sine against its fundamental, the median over
+    // the recording's whole periods: how hard the circuit clips, whatever the level,
+    // and untouched by the few periods a loaded machine's skipped cycle breaks.
     static double harmonics(const std::vector<float>& x) {
-        const size_t n = x.size() / kSinePeriod * kSinePeriod;
-        auto magnitude = [&](int k) {
-            double re = 0, im = 0;
-            for (size_t j = 0; j < n; ++j) {
-                const double phase = 2 * M_PI * k * double(j % kSinePeriod) / kSinePeriod;
-                re += x[j] * std::cos(phase);
-                im -= x[j] * std::sin(phase);
-            }
-            return std::hypot(re, im);
-        };
-        const double fundamental = magnitude(1);
-        return fundamental > 0 ? (magnitude(3) + magnitude(5)) / fundamental : 0;
+        std::vector<double> ratios;
+        for (size_t at = 0; at + kSinePeriod <= x.size(); at += kSinePeriod) {
+            auto magnitude = [&](int k) {
+                double re = 0, im = 0;
+                for (int j = 0; j < kSinePeriod; ++j) {
+                    const double phase = 2 * M_PI * k * j / kSinePeriod;
+                    re += x[at + j] * std::cos(phase);
+                    im -= x[at + j] * std::sin(phase);
+                }
+                return std::hypot(re, im);
+            };
+            const double fundamental = magnitude(1);
+            if (fundamental > 0) ratios.push_back((magnitude(3) + magnitude(5)) / fundamental);
+        }
+        if (ratios.empty()) return 0;
+        std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+        return ratios[ratios.size() / 2];
     }
 };
 
