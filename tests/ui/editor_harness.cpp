@@ -50,26 +50,6 @@ std::string exe_folder() {
     return folder.substr(0, folder.find_last_of('\\'));
 }
 
-void with_time_limit(const std::function<void()>& scenario, int seconds) {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::thread worker([&] {
-        scenario();
-        std::lock_guard lock(mutex);
-        done = true;
-        ended.notify_one();
-    });
-    std::unique_lock lock(mutex);
-    if (!ended.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
-        fprintf(stderr, "FAILED: the scenario did not end within %d s (deadlock?)\n", seconds);
-        fflush(stderr);
-        TerminateProcess(GetCurrentProcess(), 3);
-    }
-    lock.unlock();
-    worker.join();
-}
-
 bool pump_until(const std::function<bool()>& done, int ms) {
     DWORD start = GetTickCount();
     for (;;) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/time_limit.h"
 #include "tests/ui/stand_in/stand_in.h"
 #include "ui/editor.h"
 
@@ -39,11 +40,6 @@ inline HWND window_of(editor* ed) {
 
 // The folder of the test executable, which holds the stand-in loader.
 std::string exe_folder();
-
-// Runs a scenario on a thread of its own (which becomes the creating thread); a
-// scenario that has not ended after `seconds` fails the test and ends the process,
-// so that a deadlock fails instead of hanging.
-void with_time_limit(const std::function<void()>& scenario, int seconds = 60);
 
 // Dispatches this thread's messages until `done` holds; false after `ms` (deadlock guard).
 bool pump_until(const std::function<bool()>& done, int ms = 20000);

@@ -19,6 +19,8 @@
 #include <thread>
 
 #include "engine/params.h"
+#include "tests/time_limit.h"
+#include "tests/ui/protocol_examples.h"
 #include "tests/ui/test_backend.h"
 #include "ui/editor.h"
 
@@ -87,28 +89,6 @@ std::vector<std::string> last(const std::vector<std::string>& lines, size_t n) {
     return {lines.end() - std::min(n, lines.size()), lines.end()};
 }
 
-// Runs a scenario on a thread of its own (the creating thread); one still running
-// after `seconds` fails and ends the process, so a deadlock fails instead of hanging.
-void with_time_limit(const std::function<void()>& scenario, int seconds = 60) {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::thread worker([&] {
-        scenario();
-        std::lock_guard lock(mutex);
-        done = true;
-        ended.notify_one();
-    });
-    std::unique_lock lock(mutex);
-    if (!ended.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
-        fprintf(stderr, "FAILED: the scenario did not end within %d s (deadlock?)\n", seconds);
-        fflush(stderr);
-        std::_Exit(3);
-    }
-    lock.unlock();
-    worker.join();
-}
-
 // What the page-message handler received.
 std::mutex g_mutex;
 std::vector<std::string> g_handled;
@@ -141,18 +121,7 @@ std::string threading_name(const ::testing::TestParamInfo<page_threading>& info)
 TEST_P(EditorCore, ProtocolExamplesOfThePage) {
     std::ifstream in(EMBER_PROTOCOL_EXAMPLES);
     ASSERT_TRUE(in) << EMBER_PROTOCOL_EXAMPLES;
-    struct Example {
-        std::string side, text, kind, index, bits, handler_text, why;
-        bool ignored;
-    };
-    std::vector<Example> examples;
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-        f.resize(8);
-        examples.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[7], f[6] == "1"});
-    }
+    const std::vector<ProtocolExample> examples = read_protocol_examples(in);
     ASSERT_GT(examples.size(), 20u);
 
     with_time_limit([&] {
@@ -160,7 +129,7 @@ TEST_P(EditorCore, ProtocolExamplesOfThePage) {
         Host host;
         ASSERT_TRUE(host.open(GetParam(), record_handler));
         std::vector<float> model = kDefaults; // what "g" must report
-        for (const Example& ex : examples) {
+        for (const ProtocolExample& ex : examples) {
             SCOPED_TRACE(ex.side + " \"" + ex.text + "\": " + ex.why);
             const size_t edits = host.edits.size(), calls = handled_count(),
                          posts = host.posts().size();

@@ -10,6 +10,7 @@
 
 #include "engine/params.h"
 #include "tests/ui/editor_harness.h"
+#include "tests/ui/protocol_examples.h"
 
 namespace {
 
@@ -188,25 +189,14 @@ TEST_F(EditorTest, HandlerMessagesArriveWholeAndRepliesGoOut) {
 TEST_F(EditorTest, ProtocolExamplesOfThePage) {
     std::ifstream in(exe_folder() + "\\protocol-examples.tsv");
     if (!in) GTEST_SKIP() << "no protocol examples file in this build";
-    struct Example {
-        std::string side, text, kind, index, bits, handler_text, why;
-        bool ignored;
-    };
-    std::vector<Example> examples;
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-        f.resize(8);
-        examples.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[7], f[6] == "1"});
-    }
+    const std::vector<ProtocolExample> examples = read_protocol_examples(in);
     ASSERT_GT(examples.size(), 20u);
 
     with_time_limit([&] {
         Open o;
         open(o, make_host(), record_handler);
         std::vector<float> model = kDefaults; // what "g" must report
-        for (const Example& ex : examples) {
+        for (const ProtocolExample& ex : examples) {
             SCOPED_TRACE(ex.side + " \"" + ex.text + "\": " + ex.why);
             size_t edits = o.host.edits.size(), calls = handled().size(),
                    posts = page_posts(o.browser).size();

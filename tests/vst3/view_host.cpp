@@ -123,26 +123,6 @@ void expect_classes_gone(int browser) {
 
 // --- Threads, messages and windows ----------------------------------------------------
 
-void with_time_limit(const std::function<void()>& scenario, int seconds) {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::thread worker([&] {
-        scenario();
-        std::lock_guard lock(mutex);
-        done = true;
-        ended.notify_one();
-    });
-    std::unique_lock lock(mutex);
-    if (!ended.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
-        std::fprintf(stderr, "FAILED: the scenario did not end within %d s (deadlock?)\n", seconds);
-        std::fflush(stderr);
-        TerminateProcess(GetCurrentProcess(), 3);
-    }
-    lock.unlock();
-    worker.join();
-}
-
 bool pump_until(const std::function<bool()>& done, int ms) {
     const DWORD start = GetTickCount();
     for (;;) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host.h"
+#include "tests/time_limit.h"
 #include "tests/ui/stand_in/stand_in.h"
 
 // The stand-in's test controls, from the very library the editor loads (the copy
@@ -44,9 +45,6 @@ std::vector<std::string> reports(const std::vector<float>& values); // one per i
 void expect_classes_gone(const std::string& ui_class);
 void expect_classes_gone(int browser);
 
-// Runs `scenario` on a thread of its own, which plays the host's UI thread. A scenario
-// still running after `seconds` fails and ends the process: a deadlock fails the test.
-void with_time_limit(const std::function<void()>& scenario, int seconds = 60);
 // Dispatches this thread's messages until `done` holds; false after `ms`.
 bool pump_until(const std::function<bool()>& done, int ms = 20000);
 // Plays a page message and pumps until the editor has handled it.
