@@ -8,25 +8,11 @@
 
 #include "tests/ui/panel_probe.h"
 #include "view_host.h"
-
-namespace vst3 {
-bool operator==(const ViewRect& a, const ViewRect& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-void PrintTo(const ViewRect& r, std::ostream* out) {
-    *out << "{" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << "}";
-}
-} // namespace vst3
+#include "view_rect.h"
 
 namespace {
 
 constexpr ViewRect kDesignSize{0, 0, 800, 400};
-
-ViewRect size_of(IPlugView* view) {
-    ViewRect r{-1, -1, -1, -1};
-    EXPECT_EQ(view->vtbl->getSize(view, &r), kResultOk);
-    return r;
-}
 
 std::string last_bounds(int browser) {
     auto log = browser_log(browser);

@@ -14,15 +14,7 @@
 #include "reference_render.h"
 #include "tests/lv2/process_posix.h"
 #include "x11_view_host.h"
-
-namespace vst3 {
-bool operator==(const ViewRect& a, const ViewRect& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-void PrintTo(const ViewRect& r, std::ostream* out) {
-    *out << "{" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << "}";
-}
-} // namespace vst3
+#include "view_rect.h"
 
 namespace {
 
@@ -30,12 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-ViewRect size_of(IPlugView* view) {
-    ViewRect r{-1, -1, -1, -1};
-    EXPECT_EQ(view->vtbl->getSize(view, &r), kResultOk);
-    return r;
 }
 
 void* parent_of(const Embedder& host) {
