@@ -10,7 +10,8 @@ SHELL := /bin/bash
 # LV2 plug-in, the editor's helper and the benchmark too, the Windows tree the LV2 headers.
 NATIVE_DEPS := build lv2 editor bench
 WINDOWS_DEPS := build windows lv2
-# What tools/demo.sh runs: the renderer, the demo tool and the LV2 bundle for lv2apply.
+# What tools/demo.sh runs: the renderer, the demo and preset tools, and the LV2 bundle
+# (with its editor and helper) for lv2apply and the screenshot in jalv.gtk3.
 DEMO_TARGETS := emberpress-render emberpress-demo emberpress-presets emberpress_lv2
 
 help:
