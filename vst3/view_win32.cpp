@@ -24,7 +24,6 @@ struct Vst3View : ComObject<Vst3View, IPlugView>, ViewEditor {
 
 namespace {
 
-constexpr int kWidth = 800, kHeight = 400;
 constexpr UINT kIdleMilliseconds = 20;
 
 Vst3View* self(IPlugView* i) {
@@ -67,7 +66,7 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
     if (!is_hwnd(type) || v->ed) return kInvalidArgument;
     if (!parent || !IsWindow(static_cast<HWND>(parent))) return kInvalidArgument;
     if (!v->controller) return kResultFalse; // its controller is gone: nothing to show
-    editor* ed = vst3_view_open_editor(*v, parent, kWidth, kHeight);
+    editor* ed = vst3_view_open_editor(*v, parent, kEditorDefaultWidth, kEditorDefaultHeight);
     if (!ed) return kResultFalse;
     v->ed = ed; // before the timer, which reads it
     v->timer =
@@ -109,8 +108,8 @@ tresult get_size(IPlugView* i, ViewRect* size) {
         size->bottom = r.bottom - r.top;
     }
     if (v->ed && size->right > 0 && size->bottom > 0) return kResultOk;
-    size->right = kWidth;
-    size->bottom = kHeight;
+    size->right = kEditorDefaultWidth;
+    size->bottom = kEditorDefaultHeight;
     return kResultOk;
 }
 
