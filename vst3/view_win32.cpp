@@ -16,7 +16,6 @@ using namespace vst3;
 
 struct Vst3View : ComObject<Vst3View, IPlugView>, ViewEditor {
     IPlugFrame* frame = nullptr; // stored only; the view never asks the host to resize
-    UINT_PTR timer = 0;
 
     // Closes the editor and leaves the controller's list.
     static void destroy(Vst3View* v);
@@ -51,7 +50,6 @@ void close_editor(Vst3View* v) {
     KillTimer(editor_hwnd(v->ed), reinterpret_cast<UINT_PTR>(v));
     editor_destroy(v->ed);
     v->ed = nullptr;
-    v->timer = 0;
 }
 
 // --- IPlugView ---------------------------------------------------------------------
@@ -69,9 +67,7 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
     editor* ed = vst3_view_open_editor(*v, parent, kEditorDefaultWidth, kEditorDefaultHeight);
     if (!ed) return kResultFalse;
     v->ed = ed; // before the timer, which reads it
-    v->timer =
-        SetTimer(editor_hwnd(ed), reinterpret_cast<UINT_PTR>(v), kIdleMilliseconds, idle_timer);
-    if (!v->timer) {
+    if (!SetTimer(editor_hwnd(ed), reinterpret_cast<UINT_PTR>(v), kIdleMilliseconds, idle_timer)) {
         editor_destroy(ed);
         v->ed = nullptr;
         return kResultFalse;
