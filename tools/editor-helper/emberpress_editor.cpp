@@ -508,8 +508,11 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (h.options.host_pid != 0 && getppid() != h.options.host_pid) return kHelperExitNoParent;
 
-    // Only an X11 window can be embedded; software drawing works everywhere.
+    // Only an X11 window can be embedded; the toolkit's sizes are the host's device
+    // pixels (the page fills whatever size it gets, so the host's scale needs no toolkit
+    // scale); software drawing works under every host and server.
     setenv("GDK_BACKEND", "x11", 1);
+    setenv("GDK_SCALE", "1", 1);
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* display = std::getenv("DISPLAY");
