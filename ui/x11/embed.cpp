@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -553,10 +552,10 @@ void x11_editor_resize(x11_editor* ed, int& width, int& height) {
 
 void x11_editor_set_scale(x11_editor* ed, double scale, int& width, int& height) {
     scale = editor_valid_scale(scale);
-    double ratio = scale / ed->scale;
+    width = ed->width;
+    height = ed->height;
+    editor_rescale_size(width, height, ed->scale, scale);
     ed->scale = scale;
-    width = int(std::lround(ed->width * ratio));
-    height = int(std::lround(ed->height * ratio));
     x11_editor_resize(ed, width, height);
 }
 
