@@ -39,9 +39,6 @@ struct EmberpressUi {
     editor* ed;
     char* bundle_path; // holds the page and the browser's loader or helper
 
-    LV2_Log_Logger logger;
-    LV2_URID_Map* map; // only names the log's message types
-
     LV2UI_Write_Function write;
     LV2UI_Controller controller;
 
@@ -145,9 +142,9 @@ static LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char
     LV2_URID_Map* map = nullptr;
     const char* missing = lv2_features_query(features, LV2_LOG__log, (void**)&log, false,
                                              LV2_URID__map, (void**)&map, true, nullptr);
-    lv2_log_logger_init(&ui->logger, map, log);
-    if (missing) lv2_log_error(&ui->logger, "Missing feature <%s>\n", missing);
-    ui->map = map;
+    LV2_Log_Logger logger;
+    lv2_log_logger_init(&logger, map, log);
+    if (missing) lv2_log_error(&logger, "Missing feature <%s>\n", missing);
 
     // The last occurrence of a feature counts. A touch feature without its function
     // counts as absent: there would be nothing to call.

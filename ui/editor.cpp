@@ -18,6 +18,7 @@
 #include "ui/editor.h"
 #include "ui/page_protocol.h"
 #include "ui/relay.h"
+#include "ui/utf8.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ int editor_set_parameter(editor* ed, uint64_t index, float value) {
 }
 
 void editor_send_text(editor* ed, const char* text) {
-    if (!ed || !text || !is_utf8(text)) return;
+    if (!ed || !text || !is_utf8_text(text)) return;
     creating_frame frame(ed);
     if (ed->relay.inside_edit()) return;
     const size_t length = strlen(text);

@@ -41,6 +41,15 @@ inline void editor_fit_size(int& width, int& height, double scale = 1) {
     height = width / 2;
 }
 
+// A size taken at scale `from` to scale `to`: it keeps its size relative to the scale,
+// fitted at `to` (both scales valid).
+inline void editor_rescale_size(int& width, int& height, double from, double to) {
+    const double ratio = to / from;
+    width = int(std::lround(width * ratio));
+    height = int(std::lround(height * ratio));
+    editor_fit_size(width, height, to);
+}
+
 // How the editor's size follows the host after it opened (X11; the Windows editor
 // keeps the size it is given and ignores both).
 struct editor_sizing {

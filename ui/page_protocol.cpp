@@ -69,34 +69,3 @@ value_report format_value_report(uint32_t index, float value) {
     }
     return r;
 }
-
-bool is_utf8(const char* text) {
-    auto p = reinterpret_cast<const unsigned char*>(text);
-    while (*p) {
-        const unsigned char lead = *p++;
-        if (lead < 0x80) continue;
-        int more;
-        uint32_t code;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            more = 1;
-            code = lead & 0x1f;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            more = 2;
-            code = lead & 0x0f;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            more = 3;
-            code = lead & 0x07;
-        } else {
-            return false; // a continuation byte, an overlong two-byte lead, or past U+10FFFF
-        }
-        for (int i = 0; i < more; ++i, ++p) {
-            if ((*p & 0xc0) != 0x80) return false; // also stops at the NUL
-            code = code << 6 | (*p & 0x3f);
-        }
-        const uint32_t smallest = more == 2 ? 0x800 : 0x10000;
-        if (more > 1 && code < smallest) return false;      // overlong
-        if (code >= 0xd800 && code <= 0xdfff) return false; // a surrogate
-        if (code > 0x10ffff) return false;
-    }
-    return true;
-}

@@ -42,7 +42,3 @@ struct value_report {
     char text[20];
 };
 value_report format_value_report(uint32_t index, float value);
-
-// Whether the text is well-formed UTF-8 (no overlong forms, surrogates or code points
-// past U+10FFFF): only such text goes to the page.
-bool is_utf8(const char* text);

@@ -16,7 +16,6 @@ using namespace vst3;
 
 struct Vst3View : ComObject<Vst3View, IPlugView>, ViewEditor {
     IPlugFrame* frame = nullptr; // stored only; the view never asks the host to resize
-    UINT_PTR timer = 0;
 
     // Closes the editor and leaves the controller's list.
     static void destroy(Vst3View* v);
@@ -24,7 +23,6 @@ struct Vst3View : ComObject<Vst3View, IPlugView>, ViewEditor {
 
 namespace {
 
-constexpr int kWidth = 800, kHeight = 400;
 constexpr UINT kIdleMilliseconds = 20;
 
 Vst3View* self(IPlugView* i) {
@@ -52,7 +50,6 @@ void close_editor(Vst3View* v) {
     KillTimer(editor_hwnd(v->ed), reinterpret_cast<UINT_PTR>(v));
     editor_destroy(v->ed);
     v->ed = nullptr;
-    v->timer = 0;
 }
 
 // --- IPlugView ---------------------------------------------------------------------
@@ -67,12 +64,10 @@ tresult attached(IPlugView* i, void* parent, FIDString type) {
     if (!is_hwnd(type) || v->ed) return kInvalidArgument;
     if (!parent || !IsWindow(static_cast<HWND>(parent))) return kInvalidArgument;
     if (!v->controller) return kResultFalse; // its controller is gone: nothing to show
-    editor* ed = vst3_view_open_editor(*v, parent, kWidth, kHeight);
+    editor* ed = vst3_view_open_editor(*v, parent, kEditorDefaultWidth, kEditorDefaultHeight);
     if (!ed) return kResultFalse;
     v->ed = ed; // before the timer, which reads it
-    v->timer =
-        SetTimer(editor_hwnd(ed), reinterpret_cast<UINT_PTR>(v), kIdleMilliseconds, idle_timer);
-    if (!v->timer) {
+    if (!SetTimer(editor_hwnd(ed), reinterpret_cast<UINT_PTR>(v), kIdleMilliseconds, idle_timer)) {
         editor_destroy(ed);
         v->ed = nullptr;
         return kResultFalse;
@@ -109,8 +104,8 @@ tresult get_size(IPlugView* i, ViewRect* size) {
         size->bottom = r.bottom - r.top;
     }
     if (v->ed && size->right > 0 && size->bottom > 0) return kResultOk;
-    size->right = kWidth;
-    size->bottom = kHeight;
+    size->right = kEditorDefaultWidth;
+    size->bottom = kEditorDefaultHeight;
     return kResultOk;
 }
 

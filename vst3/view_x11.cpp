@@ -8,7 +8,6 @@
 //
 // Sizes are device pixels: the editor's sizes (ui/editor.h) times the host's content
 // scale, 2:1, 800 x 400 at scale 1 until the host resizes the view.
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -253,15 +252,13 @@ tresult set_content_scale_factor(IPlugViewContentScaleSupport* i, ScaleFactor fa
     if (!(factor >= kEditorMinScale && factor <= kEditorMaxScale)) return kInvalidArgument;
     Vst3View* v = Vst3View::of(i);
     if (factor == v->scale) return kResultOk;
-    const double ratio = factor / v->scale;
-    v->scale = factor;
     if (!v->ed) {
-        v->width = int(std::lround(v->width * ratio));
-        v->height = int(std::lround(v->height * ratio));
-        editor_fit_size(v->width, v->height, v->scale);
+        editor_rescale_size(v->width, v->height, v->scale, factor);
+        v->scale = factor;
         return kResultOk;
     }
-    editor_set_scale(v->ed, v->scale, v->width, v->height);
+    v->scale = factor;
+    editor_set_scale(v->ed, factor, v->width, v->height);
     ViewRect wanted{0, 0, v->width, v->height};
     if (v->frame) v->frame->vtbl->resizeView(v->frame, v->as<IPlugView>(), &wanted);
     return kResultOk;

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/editor.h"
 #include "ui/x11/helper_wire.h"
 
 extern char** environ;
@@ -47,11 +48,9 @@ namespace {
 constexpr char kHandlerName[] = "emberpress";
 constexpr char kLinkHandlerName[] = "emberpressLink";
 constexpr char kRulesName[] = "no-network-1"; // a new number for changed rules
-constexpr int kDefaultWidth = 800;
-constexpr int kDefaultHeight = 400;
-constexpr int kLargestSide = 8192;        // anything larger is a mistake of the caller
-constexpr size_t kMaxWaitingTexts = 4096; // host texts held until the page has loaded
-constexpr int kPageLoadTimeoutS = 15;     // the page's load, after the plug is shown
+constexpr int kLargestSide = 8192;            // anything larger is a mistake of the caller
+constexpr size_t kMaxWaitingTexts = 4096;     // host texts held until the page has loaded
+constexpr int kPageLoadTimeoutS = 15;         // the page's load, after the plug is shown
 
 // Run before any script of the page: the message object the page uses on Windows, on
 // top of WebKit's script message handler. Page -> host: postMessage(text). Host -> page:
@@ -98,8 +97,8 @@ constexpr char kNoNetworkRules[] = R"json([
 struct Options {
     unsigned long parent = 0;
     const char* page = nullptr;
-    int width = kDefaultWidth;
-    int height = kDefaultHeight;
+    int width = kEditorDefaultWidth;
+    int height = kEditorDefaultHeight;
     long host_pid = 0;
 };
 
@@ -509,8 +508,11 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (h.options.host_pid != 0 && getppid() != h.options.host_pid) return kHelperExitNoParent;
 
-    // Only an X11 window can be embedded; software drawing works everywhere.
+    // Only an X11 window can be embedded; the toolkit's sizes are the host's device
+    // pixels (the page fills whatever size it gets, so the host's scale needs no toolkit
+    // scale); software drawing works under every host and server.
     setenv("GDK_BACKEND", "x11", 1);
+    setenv("GDK_SCALE", "1", 1);
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 1);
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* display = std::getenv("DISPLAY");

@@ -24,7 +24,6 @@
 #include <string>
 
 #include "ui/backend.h"
-#include "ui/editor.h"
 #include "ui/x11/embed.h"
 
 namespace {

@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +43,7 @@ constexpr uint32_t kXEmbedVersion = 0;
 
 // Variables the helper must not inherit from a host: preloads and library paths of the
 // host's own bundle would pull the host's libraries into GTK's process, and display
-// settings are the helper's to choose.
+// settings are the helper's to choose (it sets its own before the toolkit starts).
 constexpr const char* kDroppedEnvironment[] = {
     "LD_PRELOAD",
     "LD_LIBRARY_PATH",
@@ -58,14 +57,6 @@ constexpr const char* kDroppedEnvironment[] = {
     "GDK_SCALE",
     "GDK_DPI_SCALE",
     "WEBKIT_DISABLE_COMPOSITING_MODE",
-};
-// Only X11 windows embed; the toolkit's sizes are the host's device pixels (the page
-// fills whatever size it gets, so the host's scale needs no toolkit scale); software
-// drawing works under every host and server.
-constexpr const char* kHelperEnvironment[] = {
-    "GDK_BACKEND=x11",
-    "GDK_SCALE=1",
-    "WEBKIT_DISABLE_COMPOSITING_MODE=1",
 };
 
 int64_t now_ms() {
@@ -125,7 +116,6 @@ std::vector<std::string> helper_environment() {
                                    [&](const char* d) { return name == d; });
         if (!dropped) env.emplace_back(text);
     }
-    for (const char* entry : kHelperEnvironment) env.emplace_back(entry);
     return env;
 }
 
@@ -562,10 +552,10 @@ void x11_editor_resize(x11_editor* ed, int& width, int& height) {
 
 void x11_editor_set_scale(x11_editor* ed, double scale, int& width, int& height) {
     scale = editor_valid_scale(scale);
-    double ratio = scale / ed->scale;
+    width = ed->width;
+    height = ed->height;
+    editor_rescale_size(width, height, ed->scale, scale);
     ed->scale = scale;
-    width = int(std::lround(ed->width * ratio));
-    height = int(std::lround(ed->height * ratio));
     x11_editor_resize(ed, width, height);
 }
 

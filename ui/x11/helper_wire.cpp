@@ -1,6 +1,8 @@
 // Frames between the editor's in-host side and its helper program (see helper_wire.h).
 #include "helper_wire.h"
 
+#include "ui/utf8.h"
+
 bool wire_receives(wire_side side, uint8_t kind) {
     switch (static_cast<wire_kind>(kind)) {
     case wire_kind::host_text:
@@ -63,34 +65,7 @@ bool wire_read_u32_pair(std::string_view payload, uint32_t& first, uint32_t& sec
 }
 
 bool wire_text_ok(std::string_view text) {
-    if (text.size() > kWireMaxPayload) return false;
-    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-    const uint8_t* end = p + text.size();
-    while (p < end) {
-        uint8_t lead = *p++;
-        if (lead == 0) return false;
-        if (lead < 0x80) continue;
-        int more;
-        uint32_t code;
-        uint32_t least;
-        if (lead >= 0xc2 && lead <= 0xdf) {
-            more = 1, code = lead & 0x1f, least = 0x80;
-        } else if (lead >= 0xe0 && lead <= 0xef) {
-            more = 2, code = lead & 0x0f, least = 0x800;
-        } else if (lead >= 0xf0 && lead <= 0xf4) {
-            more = 3, code = lead & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (end - p < more) return false;
-        for (int i = 0; i < more; ++i) {
-            if ((p[i] & 0xc0) != 0x80) return false;
-            code = code << 6 | (p[i] & 0x3f);
-        }
-        p += more;
-        if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return false;
-    }
-    return true;
+    return text.size() <= kWireMaxPayload && is_utf8_text(text);
 }
 
 wire_reader::result wire_reader::next(wire_kind& kind, std::string& payload) {
