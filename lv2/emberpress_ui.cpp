@@ -25,15 +25,12 @@
 
 #include "engine/params.h"
 #include "kestrel/kestrel.h"
+#include "lv2/emberpress_lv2.h"
 #include "lv2/emberpress_ui.h"
 #include "ui/editor.h"
 
 // Spelled as it was first published: hosts keep this URI in their saved sessions.
 #define EMBERPRESS_UI_URI "https://fernwood.audio/plugins/emberpess#ui"
-
-// Parameter index i sits on control port i + 2 of the plug-in.
-constexpr uint32_t kFirstControlPort = 2;
-constexpr uint32_t kPortCount = kFirstControlPort + kParamCount;
 
 struct EmberpressUi {
     editor* ed;
@@ -195,7 +192,7 @@ static void cleanup(LV2UI_Handle handle) {
 static void port_event(LV2UI_Handle handle, uint32_t port, uint32_t buffer_size, uint32_t format,
                        const void* buffer) {
     EmberpressUi* ui = static_cast<EmberpressUi*>(handle);
-    if (port < kFirstControlPort || port >= kPortCount) return;
+    if (port < kFirstControlPort || port >= PORT_COUNT) return;
     if (format != 0 || !buffer || buffer_size < sizeof(float)) return;
     float value;
     memcpy(&value, buffer, sizeof value);
