@@ -85,9 +85,6 @@ inline F4 load4(const float* p) {
 inline void store4(float* p, F4 a) {
     _mm_store_ps(p, a.v);
 }
-inline float lane3(F4 a) {
-    return _mm_cvtss_f32(_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(3, 3, 3, 3)));
-}
 
 // The value each lane had one sample earlier: (before's lane 3, a0, a1, a2).
 inline F4 one_sample_earlier(F4 a, F4 before) {
@@ -254,10 +251,6 @@ inline Pack<N> operator-(const Pack<N>& a) {
 template <int N>
 inline PackMask<N> operator<(const Pack<N>& a, float b) {
     return pack_compare([](F4 x, F4 y) { return x < y; }, a, Pack<N>(b));
-}
-template <int N>
-inline PackMask<N> operator<(const Pack<N>& a, const Pack<N>& b) {
-    return pack_compare([](F4 x, F4 y) { return x < y; }, a, b);
 }
 template <int N>
 inline PackMask<N> operator<=(const Pack<N>& a, float b) {
